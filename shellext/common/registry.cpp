@@ -1,0 +1,75 @@
+#include "registry.h"
+#include <cwchar>
+
+namespace dv {
+
+unique_hkey OpenRegKey(HKEY parent, const wchar_t* subKey, REGSAM access) noexcept {
+    unique_hkey key;
+    if (::RegOpenKeyExW(parent, subKey, 0, access, key.put()) != ERROR_SUCCESS) key.release();
+    return key;
+}
+
+unique_hkey CreateRegKey(HKEY parent, const wchar_t* subKey, REGSAM access, LONG* error) noexcept {
+    unique_hkey key;
+    LONG rc = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(),
+                                nullptr);
+    if (rc != ERROR_SUCCESS) key.release();
+    if (error) *error = rc;
+    return key;
+}
+
+bool ReadRegString(HKEY key, const wchar_t* name, wchar_t* dst, size_t capacity) noexcept {
+    if (!dst || capacity == 0) return false;
+    dst[0] = 0;
+    if (!key) return false;
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>((capacity - 1) * sizeof(wchar_t));
+    LONG rc = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(dst), &bytes);
+    if (rc == ERROR_MORE_DATA && (type == REG_SZ || type == REG_EXPAND_SZ)) {
+        // Longer than the buffer: read it whole elsewhere, then cut.
+        DWORD full = 0;
+        if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &full) != ERROR_SUCCESS) return false;
+        std::wstring whole(full / sizeof(wchar_t) + 1, L'\0');
+        full = static_cast<DWORD>(whole.size() * sizeof(wchar_t));
+        if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(whole.data()), &full) !=
+            ERROR_SUCCESS)
+            return false;
+        whole.resize(full / sizeof(wchar_t));
+        size_t n = wcsnlen(whole.c_str(), whole.size());
+        if (n > capacity - 1) n = capacity - 1;
+        if (n > 0 && IS_HIGH_SURROGATE(whole[n - 1])) --n;
+        wmemcpy(dst, whole.data(), n);
+        dst[n] = 0;
+        return true;
+    }
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        dst[0] = 0;
+        return false;
+    }
+    size_t chars = bytes / sizeof(wchar_t);  // an odd last byte is dropped
+    if (chars > capacity - 1) chars = capacity - 1;
+    dst[chars] = 0;
+    return true;
+}
+
+bool ReadRegDword(HKEY key, const wchar_t* name, DWORD& value) noexcept {
+    if (!key) return false;
+    DWORD type = 0, data = 0, bytes = sizeof(data);
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &bytes) != ERROR_SUCCESS ||
+        type != REG_DWORD || bytes != sizeof(data))
+        return false;
+    value = data;
+    return true;
+}
+
+LONG WriteRegString(HKEY key, const wchar_t* name, const wchar_t* text) noexcept {
+    if (!text) text = L"";
+    DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+}
+
+LONG WriteRegDword(HKEY key, const wchar_t* name, DWORD value) noexcept {
+    return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+} // namespace dv

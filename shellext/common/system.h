@@ -1,0 +1,15 @@
+// Facts about the running system and about modules.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace dv {
+
+// NT family, major version 6 or higher.
+bool IsVistaOrLater() noexcept;
+// NT family, major version below 6 and minor version 0 (NT 4.0, 2000); a true answer is remembered.
+bool IsPreXpWindows() noexcept;
+// The module's file version as "%d.%d.%d.%d"; empty when it has no version resource.
+std::wstring GetModuleVersionString(HMODULE module);
+
+} // namespace dv

@@ -1,0 +1,78 @@
+// The context-menu handler that the shell creates for each right-click.
+#pragma once
+#include "common/com.h"
+#include "common/handles.h"
+#include "common/text.h"
+#include <shlobj.h>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dv {
+
+constexpr UINT kNoCommand = 0xFFFFFFFF;
+constexpr size_t kSwatchCount = 11;
+
+class CDirvaneContextMenu : public IShellExtInit, public IContextMenu3 {
+public:
+    CDirvaneContextMenu();
+    virtual ~CDirvaneContextMenu();
+    CDirvaneContextMenu(const CDirvaneContextMenu&) = delete;
+    CDirvaneContextMenu& operator=(const CDirvaneContextMenu&) = delete;
+
+    static const QITAB* InterfaceTable();
+
+    // IShellExtInit
+    STDMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIdKey) override;
+    // IContextMenu
+    STDMETHODIMP QueryContextMenu(HMENU menu, UINT index, UINT firstId, UINT lastId, UINT flags) override;
+    STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* info) override;
+    STDMETHODIMP GetCommandString(UINT_PTR offset, UINT type, UINT* reserved, CHAR* name, UINT size) override;
+    // IContextMenu2, IContextMenu3
+    STDMETHODIMP HandleMenuMsg(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    STDMETHODIMP HandleMenuMsg2(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+
+    // What Initialize made of the shell's input (read by tests and by the commands).
+    const std::vector<std::wstring>& Selection() const { return selection; }
+    const wchar_t* FirstPath() const { return firstPath; }
+    const wchar_t* DisplayName() const { return displayName; }
+    UINT SelectionCount() const { return selectionCount; }
+    bool OwnPathOnly() const { return ownPathOnly; }
+
+protected:
+    HRESULT ReadDataObject(IDataObject* dataObject);
+
+    HINSTANCE resourceInstance;
+    UINT topItemId = 0;
+    UINT bookmarkCmd = kNoCommand, propertiesCmd = kNoCommand, editorCmd = kNoCommand,
+         copyPathsCmd = kNoCommand, updateCmd = kNoCommand, commandPromptCmd = kNoCommand;
+    unique_hicon menuIcon, updateIcon;
+    unique_hbitmap swatchBitmaps[kSwatchCount];
+    unique_hbitmap classicMenuBitmap;
+    unique_hbitmap menuBitmap, updateBitmap;
+    unique_hbitmap editorBitmap, copyPathsBitmap, commandPromptBitmap;
+    UINT usedIds = 0;
+    UINT nextId = 0;
+    UINT selectionCount = 0;
+    wchar_t firstPath[kMaxText] = {};
+    wchar_t displayName[kMaxText] = {};
+    bool allBookmarked = false;
+    bool ownPathOnly = false;
+    std::vector<std::wstring> jumpTargets;
+    std::map<UINT, UINT> bookmarkColors;
+    std::vector<std::wstring> selection;
+    wchar_t captionBuffer[kMaxText] = {};
+};
+
+// Path of an item identifier list: the file-system path, or the "::{...}" parsing name of a
+// virtual folder. False when it has neither.
+bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]);
+
+// Short name of a path: the folder's own name (a file gives its folder's), or the display name
+// of a namespace path.
+void DisplayNameOf(const wchar_t* path, wchar_t (&name)[kMaxText]);
+
+// Sorts paths in descending order, only A-Z folded, and removes entries that compare equal.
+void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths);
+
+} // namespace dv

@@ -1,0 +1,147 @@
+// Initialize: turning what the shell hands over into the handler's selection.
+#include "context_menu.h"
+#include "common/registry.h"
+#include <shlwapi.h>
+#include <algorithm>
+
+namespace dv {
+
+bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
+    wmemset(path, 0, kMaxText);
+    if (!list) return false;
+    if (::SHGetPathFromIDListW(list, path)) return path[0] != 0;
+    path[kMaxText - 1] = 0;
+    // Some shells leave a virtual folder's parsing name behind from the second character on.
+    if (path[0] == 0 && path[1] == L':' && path[2] == L'{') {
+        path[0] = L':';
+        return true;
+    }
+    // Elsewhere ask the desktop for the parsing name of the item; only "::{...}" names count.
+    com_ptr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return false;
+    STRRET name = {};
+    if (FAILED(desktop->GetDisplayNameOf(list, SHGDN_FORPARSING, &name))) return false;
+    unique_cotaskmem text;
+    if (FAILED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(text.put())))) return false;
+    const wchar_t* parsing = static_cast<const wchar_t*>(text.get());
+    if (!parsing || ::StrCmpNW(parsing, L"::{", 3) != 0) {
+        path[0] = 0;
+        return false;
+    }
+    return CopyText(path, kMaxText, parsing);
+}
+
+void DisplayNameOf(const wchar_t* source, wchar_t (&name)[kMaxText]) {
+    CopyText(name, kMaxText, source);
+    if (!IsNamespacePath(name)) {
+        if (!::PathIsDirectoryW(name)) ::PathRemoveFileSpecW(name);
+        if (::PathIsDirectoryW(name)) ::PathStripPathW(name);
+        return;
+    }
+    com_ptr<IShellFolder> desktop;
+    if (SUCCEEDED(::SHGetDesktopFolder(desktop.put()))) {
+        unique_pidl parsed;
+        wchar_t parseBuffer[kMaxText];
+        CopyText(parseBuffer, kMaxText, name);
+        if (SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, parseBuffer, nullptr,
+                                                reinterpret_cast<PIDLIST_RELATIVE*>(parsed.put()), nullptr)) &&
+            parsed) {
+            STRRET text = {};
+            unique_cotaskmem converted;
+            if (SUCCEEDED(desktop->GetDisplayNameOf(parsed.get(), SHGDN_FORADDRESSBAR, &text)) &&
+                SUCCEEDED(::StrRetToStrW(&text, parsed.get(), reinterpret_cast<LPWSTR*>(converted.put())))) {
+                CopyText(name, kMaxText, static_cast<const wchar_t*>(converted.get()));
+            }
+            return;
+        }
+    }
+    std::wstring classKey = std::wstring(L"CLSID\\") + (name + 2);
+    unique_hkey key = OpenRegKey(HKEY_CLASSES_ROOT, classKey.c_str(), KEY_READ);
+    wchar_t value[kMaxText];
+    // The class's default value, read with a 260-byte data limit.
+    if (key && ReadRegString(key.get(), nullptr, value, kMaxText / sizeof(wchar_t))) CopyText(name, kMaxText, value);
+}
+
+void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths) {
+    if (paths.size() < 2) return;
+    std::sort(paths.begin(), paths.end(), [](const std::wstring& a, const std::wstring& b) {
+        return CompareFoldAZ(a.c_str(), b.c_str()) > 0;
+    });
+    paths.erase(std::unique(paths.begin(), paths.end(),
+                            [](const std::wstring& a, const std::wstring& b) {
+                                return CompareFoldAZ(a.c_str(), b.c_str()) == 0;
+                            }),
+                paths.end());
+}
+
+HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    unique_stgmedium medium;
+    if (SUCCEEDED(dataObject->GetData(&format, &medium))) {
+        global_lock<DROPFILES> drop(medium.hGlobal);
+        if (!drop) return E_INVALIDARG;
+        HDROP files = static_cast<HDROP>(medium.hGlobal);
+        selectionCount = ::DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0);
+        if (selectionCount == 0) return E_FAIL;
+        for (UINT i = 0; i < selectionCount; ++i) {
+            wchar_t name[kMaxText] = {};
+            if (::DragQueryFileW(files, i, name, kMaxText) == 0) return E_FAIL;
+            if (!::PathIsDirectoryW(name) && selectionCount >= 2) ::PathRemoveFileSpecW(name);
+            selection.emplace_back(name);
+        }
+        return S_OK;
+    }
+
+    format.cfFormat = static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    if (FAILED(dataObject->GetData(&format, &medium))) return E_INVALIDARG;
+    global_lock<CIDA> ida(medium.hGlobal);
+    if (!ida) return E_INVALIDARG;
+    const CIDA* cida = ida.get();
+    selectionCount = cida->cidl;
+    if (selectionCount == 0) return E_FAIL;
+    auto at = [cida](UINT offsetIndex) {
+        return reinterpret_cast<PCIDLIST_ABSOLUTE>(reinterpret_cast<const BYTE*>(cida) + cida->aoffset[offsetIndex]);
+    };
+    for (UINT i = 0; i < selectionCount; ++i) {
+        unique_pidl combined(::ILCombine(at(0), reinterpret_cast<PCUIDLIST_RELATIVE>(at(i + 1))));
+        if (!combined) continue;
+        wchar_t path[kMaxText];
+        if (!PathFromItemIdList(combined.get(), path)) return E_FAIL;
+        if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selectionCount >= 2) ::PathRemoveFileSpecW(path);
+        selection.emplace_back(path);
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY) {
+    try {
+        wmemset(firstPath, 0, kMaxText);
+        selectionCount = 0;
+        selection.clear();
+        if (!folder && !dataObject) return E_INVALIDARG;
+        ownPathOnly = folder && !dataObject;
+
+        if (folder) {
+            if (!PathFromItemIdList(folder, firstPath)) return E_FAIL;
+            selection.emplace_back(firstPath);
+            selectionCount = 1;
+        } else {
+            HRESULT hr = ReadDataObject(dataObject);
+            if (FAILED(hr)) return hr;
+        }
+
+        SortAndRemoveDuplicatePaths(selection);
+        if (selection.empty()) {
+            selectionCount = 0;
+            return E_FAIL;
+        }
+        CopyText(firstPath, kMaxText, selection.front().c_str());
+        DisplayNameOf(firstPath, displayName);
+        selectionCount = static_cast<UINT>(selection.size());
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+} // namespace dv

@@ -1,0 +1,99 @@
+// Entry points of Dirvane.dll: the class object, the unload rule and self-registration.
+#include "clsid.h"
+#include "registrar.h"
+#include "common/com.h"
+#include "menu/context_menu.h"
+#include "res/resource.h"
+
+using namespace dv;
+
+namespace {
+
+// Exists in every process that has loaded the file; never signalled, waited on or closed,
+// so it lives as long as such a process.
+const HANDLE g_selectorEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"Global\\FileSystemObjectsSelector");
+
+using HandlerClassFactory = CachedClassFactory<CDirvaneContextMenu>;
+IClassFactory* g_classObject = nullptr;  // the module's own reference, released at unload
+
+HRESULT GetHandlerClassObject(IClassFactory** factory) {
+    if (!g_classObject) {
+        ::EnterCriticalSection(&Module().CreationLock());
+        if (!g_classObject) {
+            auto* created = new (std::nothrow) HandlerClassFactory();
+            if (created) {
+                created->AddRef();
+                g_classObject = created;
+            }
+        }
+        ::LeaveCriticalSection(&Module().CreationLock());
+    }
+    *factory = g_classObject;
+    return g_classObject ? S_OK : E_OUTOFMEMORY;
+}
+
+// Runs the registration scripts with the module's replacements, under the system locale.
+HRESULT RunScripts(ScriptMode mode) {
+    wchar_t path[MAX_PATH];
+    DWORD length = ::GetModuleFileNameW(ResourceInstance(), path, MAX_PATH);
+    if (length == 0) return HRESULT_FROM_WIN32(::GetLastError());
+    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    std::wstring quoted;
+    for (const wchar_t* p = path; *p; ++p) {
+        quoted += *p;
+        if (*p == L'\'') quoted += L'\'';  // doubled, so the script's quoting stays intact
+    }
+    const ScriptReplacements replacements = {
+        {L"APPID", kDirvaneAppId}, {L"MODULE", quoted}, {L"MODULE_RAW", quoted}};
+
+    LCID savedLocale = ::GetThreadLocale();
+    ::SetThreadLocale(LOCALE_SYSTEM_DEFAULT);
+    HRESULT hr;
+    HMODULE module = ResourceInstance();
+    if (mode == ScriptMode::Register) {
+        hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements);
+        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements);
+    } else {
+        hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements);
+        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements);
+    }
+    ::SetThreadLocale(savedLocale);
+    return hr;
+}
+
+} // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    (void)g_selectorEvent;
+    if (reason == DLL_PROCESS_ATTACH) return Module().IsInitialized() ? TRUE : FALSE;
+    if (reason == DLL_PROCESS_DETACH) {
+        if (g_classObject) {
+            IClassFactory* object = g_classObject;
+            g_classObject = nullptr;
+            object->Release();
+        }
+        Module().Term();
+    }
+    return TRUE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!Module().IsInitialized()) return E_UNEXPECTED;
+    if (clsid != CLSID_DirvaneContextMenu) return CLASS_E_CLASSNOTAVAILABLE;
+    IClassFactory* factory = nullptr;
+    HRESULT hr = GetHandlerClassObject(&factory);
+    if (FAILED(hr)) return hr;
+    hr = factory->QueryInterface(iid, out);
+    if (SUCCEEDED(hr) && !*out) hr = CLASS_E_CLASSNOTAVAILABLE;
+    return hr;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return Module().GetLockCount() == 0 ? S_OK : S_FALSE;
+}
+
+extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RunScripts(ScriptMode::Register); }
+
+extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return RunScripts(ScriptMode::Unregister); }

@@ -1,0 +1,24 @@
+// A registrar for the registry-script language of the registration resources:
+// root blocks, keys with default values, `val` named string values, NoRemove, ForceRemove
+// and %NAME% replacements, in registration and unregistration mode.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace dv {
+
+using ScriptReplacements = std::vector<std::pair<std::wstring, std::wstring>>;
+
+enum class ScriptMode { Register, Unregister };
+
+// Runs a script. Syntax errors, unknown roots and unknown replacements give DISP_E_EXCEPTION;
+// registry failures give the registry error as an HRESULT. Work done before a failure stays.
+HRESULT RunRegistryScript(const std::wstring& script, ScriptMode mode, const ScriptReplacements& replacements);
+
+// Loads a "REGISTRY" resource (ANSI text) from a module and runs it.
+HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
+                            const ScriptReplacements& replacements);
+
+} // namespace dv

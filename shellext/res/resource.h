@@ -1,0 +1,28 @@
+// Resource identifiers of Dirvane.dll. Numbers are fixed: the code loads everything by number.
+#pragma once
+
+// Registration scripts (type "REGISTRY").
+#define IDR_MODULE_REGISTRY   101
+#define IDR_HANDLER_REGISTRY  102
+
+// Strings.
+#define IDS_PRODUCT_NAME        100  // "Dir&vane"
+#define IDS_HELP_DEFAULT        101
+#define IDS_HELP_EDITOR         103
+#define IDS_HELP_PROPERTIES     104
+#define IDS_HELP_BOOKMARK       105
+#define IDS_HELP_JUMP           106
+#define IDS_HELP_COMMAND_PROMPT 107
+#define IDS_BOOKMARK_ONE        108
+#define IDS_UNBOOKMARK          109
+#define IDS_OPEN_IN_EDITOR      111
+#define IDS_PROPERTIES          112
+#define IDS_EMPTY_LIST          113
+#define IDS_CONFIRM_REMOVAL     114
+#define IDS_UPDATE_AVAILABLE    115
+#define IDS_COPY_PATHS          116
+#define IDS_HELP_COPY_PATHS     117
+#define IDS_CONFIRM_MOVE        118
+#define IDS_CONFIRM_COPY        119
+#define IDS_BOOKMARK_MANY       120
+#define IDS_COMMAND_PROMPT      121

@@ -1,0 +1,52 @@
+// Helpers for tests that run under Wine: paths of the build, waiting with a time limit,
+// child processes, and scratch registry and file state that is cleaned up.
+#pragma once
+#include "common/handles.h"
+#include <windows.h>
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace dvtest {
+
+// A Unix path of the build as a Windows path (Wine maps the Unix root to Z:).
+std::wstring WinPathFromUnix(const std::string& unixPath);
+// A file of the build's dist folder, e.g. DistFile(L"Dirvane.dll").
+std::wstring DistFile(const wchar_t* name);
+// The folder that holds the running test program.
+std::wstring ProgramFolder();
+
+// Polls condition until it holds or the time is up; pumps this thread's messages meanwhile.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+// Runs a command line and waits for it (with a time limit); returns the exit code or -1.
+DWORD RunProcess(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+// Starts a process; the caller owns the handle.
+dv::unique_handle StartProcess(const std::wstring& commandLine, DWORD* processId = nullptr);
+
+// A folder under the prefix's temp folder, made fresh and removed with its content at the end.
+class ScratchFolder {
+public:
+    explicit ScratchFolder(const wchar_t* name);
+    ~ScratchFolder();
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const wchar_t* child) const { return path_ + L"\\" + child; }
+    // Makes a subfolder (with parents) or a small file below the folder; returns its full path.
+    std::wstring MakeFolder(const wchar_t* relative) const;
+    std::wstring MakeFile(const wchar_t* relative, const char* content = "x") const;
+private:
+    std::wstring path_;
+};
+
+void DeleteTree(const std::wstring& path);
+
+// Removes HKCU\Software\Ostrelan\Dirvane before and after a test.
+class CleanProductKey {
+public:
+    CleanProductKey();
+    ~CleanProductKey();
+};
+
+constexpr const wchar_t kProductKey[] = L"Software\\Ostrelan\\Dirvane";
+
+} // namespace dvtest

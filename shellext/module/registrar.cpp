@@ -92,9 +92,11 @@ private:
         token.text.clear();
         if (pos_ >= text_.size()) { token.kind = TokenKind::End; return true; }
         wchar_t c = text_[pos_];
-        if (c == L'{') { token.kind = TokenKind::Open; ++pos_; return true; }
-        if (c == L'}') { token.kind = TokenKind::Close; ++pos_; return true; }
-        if (c == L'=') { token.kind = TokenKind::Equals; ++pos_; return true; }
+        // Braces and the equals sign stand alone between blanks; "{5E2A...}" is a key name.
+        bool alone = pos_ + 1 >= text_.size() || std::iswspace(text_[pos_ + 1]);
+        if (alone && c == L'{') { token.kind = TokenKind::Open; ++pos_; return true; }
+        if (alone && c == L'}') { token.kind = TokenKind::Close; ++pos_; return true; }
+        if (alone && c == L'=') { token.kind = TokenKind::Equals; ++pos_; return true; }
         if (c == L'\'') {
             token.kind = TokenKind::Quoted;
             ++pos_;
@@ -113,9 +115,7 @@ private:
             }
         }
         token.kind = TokenKind::Word;
-        while (pos_ < text_.size() && !std::iswspace(text_[pos_]) && text_[pos_] != L'{' && text_[pos_] != L'}' &&
-               text_[pos_] != L'=' && text_[pos_] != L'\'')
-            token.text += text_[pos_++];
+        while (pos_ < text_.size() && !std::iswspace(text_[pos_])) token.text += text_[pos_++];
         return true;
     }
 

@@ -1,0 +1,163 @@
+#include "shell_objects.h"
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <cstring>
+
+namespace dvtest {
+
+dv::unique_pidl ItemList(const std::wstring& path) {
+    dv::unique_pidl list;
+    if (FAILED(::SHParseDisplayName(path.c_str(), nullptr, reinterpret_cast<PIDLIST_ABSOLUTE*>(list.put()), 0,
+                                    nullptr)))
+        list.release();
+    return list;
+}
+
+namespace {
+dv::com_ptr<IDataObject> DataObjectOf(IShellFolder* folder, const std::vector<std::wstring>& names) {
+    std::vector<dv::unique_pidl> children;
+    std::vector<PCUITEMID_CHILD> raw;
+    for (const auto& name : names) {
+        dv::unique_pidl child;
+        std::wstring mutableName = name;
+        if (FAILED(folder->ParseDisplayName(nullptr, nullptr, mutableName.data(), nullptr,
+                                            reinterpret_cast<PIDLIST_RELATIVE*>(child.put()), nullptr)))
+            return {};
+        raw.push_back(reinterpret_cast<PCUITEMID_CHILD>(child.get()));
+        children.push_back(std::move(child));
+    }
+    dv::com_ptr<IDataObject> data;
+    if (FAILED(folder->GetUIObjectOf(nullptr, static_cast<UINT>(raw.size()), raw.data(), IID_IDataObject, nullptr,
+                                     data.put_void())))
+        return {};
+    return data;
+}
+} // namespace
+
+dv::com_ptr<IDataObject> ShellDataObject(const std::wstring& parentFolder, const std::vector<std::wstring>& names) {
+    dv::com_ptr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return {};
+    dv::unique_pidl parent = ItemList(parentFolder);
+    if (!parent) return {};
+    dv::com_ptr<IShellFolder> folder;
+    if (parent.get()->mkid.cb == 0) {
+        folder = desktop;
+    } else if (FAILED(desktop->BindToObject(parent.get(), nullptr, IID_IShellFolder, folder.put_void()))) {
+        return {};
+    }
+    return DataObjectOf(folder.get(), names);
+}
+
+dv::com_ptr<IDataObject> DesktopDataObject(const std::vector<std::wstring>& parsingNames) {
+    dv::com_ptr<IShellFolder> desktop;
+    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return {};
+    return DataObjectOf(desktop.get(), parsingNames);
+}
+
+namespace {
+class DropObject final : public IDataObject {
+public:
+    DropObject(std::vector<std::wstring> paths, bool offerDrop) : paths_(std::move(paths)), offerDrop_(offerDrop) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDataObject) {
+            *out = static_cast<IDataObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (!n) delete this;
+        return n;
+    }
+    STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+        if (!offerDrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+        size_t chars = 1;
+        for (const auto& p : paths_) chars += p.size() + 1;
+        HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+        auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
+        drop->pFiles = sizeof(DROPFILES);
+        drop->fWide = TRUE;
+        auto* text = reinterpret_cast<wchar_t*>(drop + 1);
+        for (const auto& p : paths_) {
+            std::memcpy(text, p.c_str(), (p.size() + 1) * sizeof(wchar_t));
+            text += p.size() + 1;
+        }
+        *text = 0;
+        ::GlobalUnlock(memory);
+        medium->tymed = TYMED_HGLOBAL;
+        medium->hGlobal = memory;
+        medium->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryGetData(FORMATETC* format) override {
+        return offerDrop_ && format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
+        out->ptd = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    ULONG refs_ = 1;
+    std::vector<std::wstring> paths_;
+    bool offerDrop_;
+};
+class NoDropObject final : public IDataObject {
+public:
+    explicit NoDropObject(dv::com_ptr<IDataObject> inner) : inner_(std::move(inner)) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDataObject) {
+            *out = static_cast<IDataObject*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG n = --refs_;
+        if (!n) delete this;
+        return n;
+    }
+    STDMETHODIMP GetData(FORMATETC* f, STGMEDIUM* m) override {
+        return f->cfFormat == CF_HDROP ? DV_E_FORMATETC : inner_->GetData(f, m);
+    }
+    STDMETHODIMP GetDataHere(FORMATETC* f, STGMEDIUM* m) override { return inner_->GetDataHere(f, m); }
+    STDMETHODIMP QueryGetData(FORMATETC* f) override {
+        return f->cfFormat == CF_HDROP ? DV_E_FORMATETC : inner_->QueryGetData(f);
+    }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC* f, FORMATETC* o) override { return inner_->GetCanonicalFormatEtc(f, o); }
+    STDMETHODIMP SetData(FORMATETC* f, STGMEDIUM* m, BOOL r) override { return inner_->SetData(f, m, r); }
+    STDMETHODIMP EnumFormatEtc(DWORD d, IEnumFORMATETC** e) override { return inner_->EnumFormatEtc(d, e); }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    ULONG refs_ = 1;
+    dv::com_ptr<IDataObject> inner_;
+};
+
+} // namespace
+
+dv::com_ptr<IDataObject> WithoutDropList(dv::com_ptr<IDataObject> inner) {
+    if (!inner) return {};
+    return dv::com_ptr<IDataObject>(new NoDropObject(std::move(inner)), false);
+}
+
+dv::com_ptr<IDataObject> DropDataObject(const std::vector<std::wstring>& paths, bool offerDrop) {
+    return dv::com_ptr<IDataObject>(new DropObject(paths, offerDrop), false);
+}
+
+} // namespace dvtest

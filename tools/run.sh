@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
-# Builds Dirvane, registers it in a private Wine prefix (build/demo-prefix) and shows what a
-# right-click on a folder hands the handler.
+# Builds Dirvane, registers it in a private Wine prefix (build/demo-prefix) and shows what the
+# handler does on a right-click on a folder. With an X display the menu pops up for real; without
+# one it runs on a private Xvfb display and prints the menu.
+#   bash tools/run.sh [folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash tools/build.sh
+if [ -z "${DIRVANE_RUN_BUILT:-}" ]; then
+  bash tools/build.sh
+  export DIRVANE_RUN_BUILT=1
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec env DIRVANE_RUN_HEADLESS=1 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" "$@"
+fi
+
 export WINEPREFIX="$PWD/build/demo-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
+wineserver -k 2>/dev/null || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Making the Wine prefix $WINEPREFIX ..."
   wineboot -i >/dev/null 2>&1
@@ -12,11 +23,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 dll="$(winepath -w build/dist/Dirvane.dll)"
 wine regsvr32 /s "$dll" && echo "Registered $dll"
-wine reg query 'HKCR\Directory\Background\ShellEx\ContextMenuHandlers\OV Dirvane' 2>/dev/null | tr -d '\r'
-if [ -f build/tools/devhost/devhost.exe ]; then
-  folder="${1:-C:\\windows}"
-  echo "Right-click on $folder:"
-  if [ -n "${DISPLAY:-}" ]; then wine build/tools/devhost/devhost.exe "$folder"
-  else xvfb-run -a sh -c "wine build/tools/devhost/devhost.exe --print '$folder'; wineserver -k"; fi
+wine reg query 'HKCR\Directory\Background\ShellEx\ContextMenuHandlers\OV Dirvane' 2>/dev/null | tr -d '\r' | sed '/^$/d'
+
+folder="${1:-C:\\windows}"
+echo "Right-click on the empty area of $folder:"
+if [ -n "${DIRVANE_RUN_HEADLESS:-}" ]; then
+  wine build/tools/devhost/devhost.exe --print "$folder" | tr -d '\r'
+  wineserver -k
+else
+  wine build/tools/devhost/devhost.exe "$folder" | tr -d '\r'
 fi
-wineserver -w

@@ -26,3 +26,11 @@
 #define IDS_CONFIRM_COPY        119
 #define IDS_BOOKMARK_MANY       120
 #define IDS_COMMAND_PROMPT      121
+
+// Menu images.
+#define IDB_CLASSIC_MARK        204  // 11 x 14 monochrome
+#define IDB_EDITOR_MARK         206  // 16 x 13 monochrome
+#define IDB_COMMAND_PROMPT_MARK 207  // 16 x 12 monochrome
+#define IDI_PRODUCT             213  // 16 x 16
+#define IDI_UPDATE              218  // 16 x 16
+#define IDB_COPY_PATHS_MARK     219  // 14 x 13 monochrome

@@ -3,18 +3,21 @@
 
 namespace dv {
 
-unique_hkey OpenRegKey(HKEY parent, const wchar_t* subKey, REGSAM access) noexcept {
+unique_hkey OpenRegKey(HKEY parent, const wchar_t* subKey, REGSAM access, DWORD options) noexcept {
     unique_hkey key;
-    if (::RegOpenKeyExW(parent, subKey, 0, access, key.put()) != ERROR_SUCCESS) key.release();
+    if (::RegOpenKeyExW(parent, subKey, options, access, key.put()) != ERROR_SUCCESS) key.release();
     return key;
 }
 
-unique_hkey CreateRegKey(HKEY parent, const wchar_t* subKey, REGSAM access, LONG* error) noexcept {
+unique_hkey CreateRegKey(HKEY parent, const wchar_t* subKey, REGSAM access, LONG* error,
+                         DWORD* disposition) noexcept {
     unique_hkey key;
+    DWORD how = 0;
     LONG rc = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(),
-                                nullptr);
+                                &how);
     if (rc != ERROR_SUCCESS) key.release();
     if (error) *error = rc;
+    if (disposition) *disposition = rc == ERROR_SUCCESS ? how : 0;
     return key;
 }
 
@@ -49,6 +52,30 @@ bool ReadRegString(HKEY key, const wchar_t* name, wchar_t* dst, size_t capacity)
     size_t chars = bytes / sizeof(wchar_t);  // an odd last byte is dropped
     if (chars > capacity - 1) chars = capacity - 1;
     dst[chars] = 0;
+    return true;
+}
+
+bool ReadRegStringIfFits(HKEY key, const wchar_t* name, wchar_t* dst, size_t capacity, bool* wellFormed) noexcept {
+    if (wellFormed) *wellFormed = false;
+    if (!dst || capacity == 0) return false;
+    dst[0] = 0;
+    if (!key || capacity > 0x7FFFFFFF / sizeof(wchar_t)) return false;
+    DWORD type = 0;
+    DWORD bytes = static_cast<DWORD>(capacity * sizeof(wchar_t));
+    // One query: a value larger than the buffer fails with ERROR_MORE_DATA and counts as unreadable.
+    LONG rc = ::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(dst), &bytes);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+        dst[0] = 0;
+        return false;
+    }
+    size_t chars = bytes / sizeof(wchar_t);  // an odd last byte is dropped
+    size_t length = wcsnlen(dst, chars);
+    if (length >= capacity) {  // no room left for the terminator
+        dst[0] = 0;
+        return false;
+    }
+    if (wellFormed) *wellFormed = bytes % sizeof(wchar_t) == 0 && chars > 0 && dst[chars - 1] == 0;
+    dst[length] = 0;
     return true;
 }
 

@@ -1,0 +1,104 @@
+#include "settings.h"
+#include "common/registry.h"
+#include <climits>
+#include <cwchar>
+
+namespace dv {
+
+namespace {
+
+const wchar_t* AddOnValueName(DWORD flag) noexcept {
+    switch (flag) {
+    case AddOnNotepadView: return L"NotepadView";
+    case AddOnRunCmd: return L"RunCmd";
+    case AddOnCopyToClipboard: return L"CopyToClipboard";
+    default: return nullptr;
+    }
+}
+
+} // namespace
+
+DWORD ReadAddOnFlags() noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath, KEY_READ);
+    if (!key) return 0;
+    DWORD flags = 0;
+    for (DWORD flag : {AddOnNotepadView, AddOnRunCmd, AddOnCopyToClipboard}) {
+        DWORD value = 0;
+        if (ReadRegDword(key.get(), AddOnValueName(flag), value) && value == 1) flags |= flag;
+    }
+    return flags;
+}
+
+void ToggleAddOn(DWORD flag) noexcept {
+    const wchar_t* name = AddOnValueName(flag);
+    if (!name) return;
+    const bool wasOn = (ReadAddOnFlags() & flag) != 0;
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath, KEY_READ | KEY_WRITE);
+    if (key) WriteRegDword(key.get(), name, wasOn ? 0 : 1);
+}
+
+bool ReadTextEditor(wchar_t (&editor)[kMaxText]) noexcept {
+    editor[0] = 0;
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_READ | KEY_WRITE);
+    bool wellFormed = false;
+    if (key) ReadRegStringIfFits(key.get(), L"TextEditor", editor, kMaxText, &wellFormed);
+    return wellFormed;
+}
+
+void TextEditorProgram(wchar_t (&program)[kMaxText]) noexcept {
+    ReadTextEditor(program);
+    if (!program[0]) CopyText(program, kMaxText, kDefaultTextEditor);
+}
+
+void WriteTextEditor(const wchar_t* path) noexcept {
+    wchar_t text[kMaxText];
+    CopyText(text, kMaxText, path);
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_READ | KEY_WRITE);
+    if (key) WriteRegString(key.get(), L"TextEditor", text);
+}
+
+void ResetTextEditor() noexcept {
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_READ | KEY_WRITE);
+    if (key) ::RegDeleteValueW(key.get(), L"TextEditor");
+}
+
+bool ReadManagerSize(SIZE& size) noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_READ);
+    DWORD width = 0, height = 0;
+    if (!key || !ReadRegDword(key.get(), L"Width", width) || !ReadRegDword(key.get(), L"Height", height)) return false;
+    // A size beyond LONG would reach the window as a negative one.
+    if (width == 0 || height == 0 || width > LONG_MAX || height > LONG_MAX) return false;
+    size.cx = static_cast<LONG>(width);
+    size.cy = static_cast<LONG>(height);
+    return true;
+}
+
+void WriteManagerSize(LONG width, LONG height) noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_WRITE);
+    if (!key) return;
+    WriteRegDword(key.get(), L"Width", static_cast<DWORD>(width));
+    WriteRegDword(key.get(), L"Height", static_cast<DWORD>(height));
+}
+
+bool ReadUpdateAvailable(const wchar_t* keyPath) noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ);
+    DWORD value = 0;
+    return key && ReadRegDword(key.get(), L"UpdateAvail", value) && value != 0;
+}
+
+void WriteUpdateState(bool available, const wchar_t* keyPath) noexcept {
+    SYSTEMTIME now = {};
+    ::GetSystemTime(&now);
+    WriteUpdateState(available, now, keyPath);
+}
+
+void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ | KEY_WRITE);
+    if (!key) return;
+    wchar_t date[16];
+    swprintf(date, 16, L"%04d%02d%02d", utcDay.wYear, utcDay.wMonth, utcDay.wDay);
+    WriteRegString(key.get(), L"UpdateLastCheck", date);
+    WriteRegDword(key.get(), L"UpdateAvail", available ? 1 : 0);
+}
+
+} // namespace dv

@@ -1,0 +1,309 @@
+// The bookmark tree against Wine's real registry: layout, loading rules and every changing operation.
+#include "store_registry.h"
+
+using namespace dv;
+using namespace storetest;
+
+namespace {
+
+class BookmarksTest : public StoreTest {};
+
+TEST_F(BookmarksTest, MissingItemsKeyGivesEmptyTreeAndAddBookmarkCreatesTheChain) {
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(0u, CountDescendants(tree->root));
+    EXPECT_FALSE(KeyExists(dvtest::kProductKey));  // loading never creates keys
+
+    BookmarkItem* item = AddBookmark(*tree, L"C:\\Data\\", L"");
+    ASSERT_TRUE(item);
+    EXPECT_EQ(L"1", item->keyName);
+    EXPECT_EQ(L"Data", item->title);
+    ExpectStoredSz(ItemsPath(L"1"), L"Address", L"C:\\Data\\");  // written unchanged
+    ExpectStoredSz(ItemsPath(L"1"), L"Title", L"Data");
+    ExpectStoredDword(ItemsPath(L"1"), L"Order", 1);
+    EXPECT_FALSE(GetValue(ItemsPath(L"1"), L"ColorIndex").exists);  // only SetColorIndex writes it
+    EXPECT_FALSE(GetValue(ItemsPath(), L"Address").exists);          // the root key holds no values
+}
+
+TEST_F(BookmarksTest, AddBookmarkFillsTheFirstFreeNameAndRenumbersInListOrder) {
+    MakeItem(L"1", L"C:\\a", L"a", 10);
+    MakeItem(L"2", L"C:\\b", L"b", 20);
+    MakeItem(L"5", L"C:\\e", L"e", 5);
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    EXPECT_EQ(L"5,1,2", ChildNames(tree->root));
+
+    BookmarkItem* item = AddBookmark(*tree, L"C:\\new", L"New");
+    EXPECT_EQ(L"3", item->keyName);
+    EXPECT_EQ(L"5,1,2,3", ChildNames(tree->root));
+    ExpectStoredDword(ItemsPath(L"5"), L"Order", 1);
+    ExpectStoredDword(ItemsPath(L"1"), L"Order", 2);
+    ExpectStoredDword(ItemsPath(L"2"), L"Order", 3);
+    ExpectStoredDword(ItemsPath(L"3"), L"Order", 4);
+}
+
+TEST_F(BookmarksTest, NextKeyNameReadsNamesLikeDecimalNumbers) {
+    struct Case {
+        std::vector<std::wstring> names;
+        const wchar_t* next;
+    } cases[] = {
+        {{}, L"1"},
+        {{L"1", L"2", L"4"}, L"3"},
+        {{L"x", L"0", L"-1", L"-2"}, L"1"},    // no digits, zero and negatives block nothing
+        {{L" 1", L"+2", L"3abc", L"007"}, L"4"},  // white space, sign, digits up to a non-digit
+        {{L"2", L"99999999999999999999"}, L"1"},
+    };
+    for (const Case& c : cases) {
+        BookmarkItem parent;
+        for (const auto& name : c.names) {
+            parent.children.push_back(std::make_unique<BookmarkItem>());
+            parent.children.back()->keyName = name;
+        }
+        EXPECT_EQ(c.next, NextKeyName(parent));
+    }
+    // A thousand children named 1..1000 (in any order) make the next name 1001.
+    BookmarkItem parent;
+    for (int i = 1000; i >= 1; --i) {
+        parent.children.push_back(std::make_unique<BookmarkItem>());
+        parent.children.back()->keyName = std::to_wstring(i);
+    }
+    EXPECT_EQ(L"1001", NextKeyName(parent));
+}
+
+TEST_F(BookmarksTest, LoadAppliesTheValueRules) {
+    const std::wstring long300(300, L'a'), long259(259, L'b');
+    MakeItem(L"x", L"C:\\Data\\", nullptr, 1);   // non-numeric name; no "Title": the address as read
+    MakeItem(L"1", L"C:\\", L"", 2);             // empty "Title": the default caption; a root keeps "\"
+    MakeItem(L"2", long300.c_str(), L"T", 3);    // 300 characters count as absent
+    MakeItem(L"3", long259.c_str(), nullptr, 3); // 259 fit; equal orders both load
+    MakeItem(L"4", L"%TEMP%\\x\\\\", L"-", 4);   // one backslash goes
+    SetSz(ItemsPath(L"4"), L"Address", L"%TEMP%\\x\\\\", REG_EXPAND_SZ);  // read unexpanded
+    SetDword(ItemsPath(L"x"), L"ColorIndex", 10);
+    SetDword(ItemsPath(L"1"), L"ColorIndex", 12);
+    SetSz(ItemsPath(L"2"), L"ColorIndex", L"3");
+    SetRaw(ItemsPath(L"3"), L"Title", REG_SZ, L"no terminator", 13 * sizeof(wchar_t));
+    SetRaw(ItemsPath(L"3"), L"ColorIndex", REG_BINARY, "\x03\0\0\0", 4);
+
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ASSERT_EQ(5u, tree->root.children.size());
+    const BookmarkItem* x = Child(tree->root, L"x");
+    EXPECT_EQ(L"C:\\Data", x->address);
+    EXPECT_EQ(L"C:\\Data", x->title);
+    EXPECT_EQ(10u, x->colorIndex);
+    const BookmarkItem* one = Child(tree->root, L"1");
+    EXPECT_EQ(L"C:\\", one->address);
+    EXPECT_EQ(L"C:\\", one->title);
+    EXPECT_EQ(0u, one->colorIndex);
+    const BookmarkItem* two = Child(tree->root, L"2");
+    EXPECT_EQ(L"", two->address);
+    EXPECT_EQ(L"T", two->title);
+    EXPECT_EQ(0u, two->colorIndex);
+    const BookmarkItem* three = Child(tree->root, L"3");
+    EXPECT_EQ(long259, three->address);
+    EXPECT_EQ(L"no terminator", three->title);
+    EXPECT_EQ(0u, three->colorIndex);
+    const BookmarkItem* four = Child(tree->root, L"4");
+    EXPECT_EQ(L"%TEMP%\\x\\", four->address);
+    EXPECT_TRUE(IsSeparatorTitle(four->title));
+    // Sorted by order: x(1), 1(2), then 2 and 3 (both 3) in either order, then 4.
+    EXPECT_EQ(L"x", tree->root.children[0]->keyName);
+    EXPECT_EQ(L"1", tree->root.children[1]->keyName);
+    EXPECT_EQ(L"4", tree->root.children[4]->keyName);
+}
+
+TEST_F(BookmarksTest, CaptionsAndSeparators) {
+    EXPECT_EQ(L"Reports", DefaultCaption(L"C:\\Data\\Reports\\"));
+    EXPECT_EQ(L"Reports", DefaultCaption(L"C:\\Data\\Reports"));
+    EXPECT_EQ(L"", DefaultCaption(L""));
+    EXPECT_TRUE(IsSeparatorTitle(L"-"));
+    for (const wchar_t* caption : {L" -", L"--", L"- ", L"", L"\x2014"}) EXPECT_FALSE(IsSeparatorTitle(caption));
+    EXPECT_FALSE(IsSeparatorTitle(static_cast<const wchar_t*>(nullptr)));
+}
+
+TEST_F(BookmarksTest, EditsWriteThroughAndReadBack) {
+    MakeItem(L"1", L"C:\\Group", L"Group", 1);
+    MakeItem(L"1\\1", L"C:\\Group\\a", L"a", 1);
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    BookmarkItem& group = *tree->root.children[0];
+
+    BookmarkItem* added = AddItem(group, L"D:\\Work\\", L"");  // order = child count, siblings untouched
+    EXPECT_EQ(ItemsPath(L"1\\2"), ItemKeyPath(*added));
+    EXPECT_EQ(2u, added->order);
+    ExpectStoredSz(ItemsPath(L"1\\2"), L"Title", L"Work");
+    ExpectStoredDword(ItemsPath(L"1\\1"), L"Order", 1);
+
+    SetItemAddressAndTitle(*added, L"E:\\Other", L"");  // empty caption stays empty in memory
+    EXPECT_EQ(L"", added->title);
+    ExpectStoredSz(ItemsPath(L"1\\2"), L"Address", L"E:\\Other");
+    ExpectStoredSz(ItemsPath(L"1\\2"), L"Title", L"");
+    SetColorIndex(*added, 7);
+    ExpectStoredDword(ItemsPath(L"1\\2"), L"ColorIndex", 7);
+    SetColorIndex(*added, 11);
+    EXPECT_EQ(0u, added->colorIndex);
+    ExpectStoredDword(ItemsPath(L"1\\2"), L"ColorIndex", 0);
+
+    // Texts are cut to what a load reads back.
+    BookmarkItem* longItem = AddItem(tree->root, std::wstring(300, L'p').c_str(), L"Long");
+    EXPECT_EQ(259u, longItem->address.size());
+
+    tree = LoadBookmarkTree();
+    const BookmarkItem* reloaded = Child(*Child(tree->root, L"1"), L"2");
+    EXPECT_EQ(L"Other", reloaded->title);  // the default caption after the reload
+    EXPECT_EQ(std::wstring(259, L'p'), Child(tree->root, L"2")->address);
+
+    // Changes to the root never put values on the root key.
+    SetColorIndex(tree->root, 3);
+    SetItemAddressAndTitle(tree->root, L"C:\\", L"root");
+    DeleteItemKey(tree->root);
+    EXPECT_FALSE(GetValue(ItemsPath(), L"ColorIndex").exists);
+    EXPECT_FALSE(GetValue(ItemsPath(), L"Address").exists);
+    EXPECT_TRUE(KeyExists(ItemsPath(L"1")));
+}
+
+TEST_F(BookmarksTest, WriteChildOrderStopsAtAMissingKey) {
+    for (const wchar_t* name : {L"1", L"2", L"3"}) MakeItem(name, L"C:\\", name, 9);
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(L"2").c_str());  // another process removed it
+    WriteChildOrder(tree->root);
+    ExpectStoredDword(ItemsPath(L"1"), L"Order", 1);
+    ExpectStoredDword(ItemsPath(L"3"), L"Order", 9);
+    EXPECT_EQ(9u, tree->root.children[2]->order);
+    EXPECT_FALSE(KeyExists(ItemsPath(L"2")));  // not created again
+}
+
+TEST_F(BookmarksTest, MoveAcrossParentsTakesTheSubtree) {
+    MakeItem(L"1", L"C:\\A", L"A", 1);
+    MakeItem(L"1\\1", L"C:\\A\\1", L"A1", 1);
+    MakeItem(L"1\\1\\1", L"C:\\A\\1\\x", L"A1x", 1);
+    MakeItem(L"2", L"C:\\B", L"B", 2);
+    MakeItem(L"2\\1", L"C:\\B\\1", L"B1", 1);
+    SetDword(ItemsPath(L"1\\1"), L"ColorIndex", 4);
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    BookmarkItem& a1 = *tree->root.children[0]->children[0];
+    BookmarkItem& b = *tree->root.children[1];
+
+    MoveItem(a1, b, nullptr);  // first place under B, key name 2 there
+    EXPECT_EQ(L"2,1", ChildNames(b));
+    EXPECT_EQ(&b, a1.parent);
+    EXPECT_TRUE(tree->root.children[0]->children.empty());
+    EXPECT_FALSE(KeyExists(ItemsPath(L"1\\1")));
+    ExpectStoredSz(ItemsPath(L"2\\2"), L"Title", L"A1");
+    ExpectStoredDword(ItemsPath(L"2\\2"), L"ColorIndex", 4);
+    ExpectStoredDword(ItemsPath(L"2\\2"), L"Order", 1);
+    ExpectStoredDword(ItemsPath(L"2\\1"), L"Order", 2);
+    ExpectStoredSz(ItemsPath(L"2\\2\\1"), L"Title", L"A1x");
+
+    // Into its own subtree: refused, nothing changes.
+    BookmarkItem& bItem = b;
+    MoveItem(bItem, *bItem.children[0], &kMoveToEnd);
+    EXPECT_EQ(&tree->root, bItem.parent);
+
+    tree = LoadBookmarkTree();
+    const BookmarkItem* moved = tree->root.children[1]->children[0].get();
+    EXPECT_EQ(L"A1", moved->title);
+    EXPECT_EQ(L"A1x", moved->children[0]->title);
+    EXPECT_EQ(5u, CountDescendants(tree->root));
+}
+
+TEST_F(BookmarksTest, MoveWithinAParentKeepsKeyNamesAndRenumbers) {
+    for (const wchar_t* name : {L"1", L"2", L"3", L"4"}) MakeItem(name, L"C:\\", name, _wtoi(name));
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    BookmarkItem& root = tree->root;
+    BookmarkItem* one = root.children[0].get();
+    BookmarkItem* three = root.children[2].get();
+
+    MoveItem(*three, root, nullptr);  // Move Up to the top
+    EXPECT_EQ(L"3,1,2,4", ChildNames(root));
+    MoveItem(*three, root, &kMoveToEnd);
+    EXPECT_EQ(L"1,2,4,3", ChildNames(root));
+    MoveItem(*one, root, root.children[2].get());  // right after "4"
+    EXPECT_EQ(L"2,4,1,3", ChildNames(root));
+    MoveItem(*one, root, one);  // after itself: stays
+    EXPECT_EQ(L"2,4,1,3", ChildNames(root));
+    EXPECT_EQ(L"3", three->keyName);
+    DWORD expected = 0;
+    for (const wchar_t* name : {L"2", L"4", L"1", L"3"}) ExpectStoredDword(ItemsPath(name), L"Order", ++expected);
+    EXPECT_EQ(L"2,4,1,3", ChildNames(LoadBookmarkTree()->root));
+}
+
+// The old key is copied with SHCopyKeyW semantics; a subkey that cannot be opened (a dangling
+// symbolic link) makes the copy fail halfway.
+TEST_F(BookmarksTest, FailedMoveLeavesNoPartialCopy) {
+    MakeItem(L"1", L"C:\\A", L"A", 1);
+    MakeItem(L"1\\1", L"C:\\A\\1", L"A1", 1);
+    MakeItem(L"2", L"C:\\B", L"B", 2);
+    RegistryLink link(ItemsPath(L"1\\2"), L"\\Registry\\Machine\\Software\\Ostrelan\\NoSuchKey");
+
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ASSERT_EQ(2u, tree->root.children[0]->children.size());  // the link loads as an empty item
+    MoveItem(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd);
+
+    EXPECT_FALSE(KeyExists(ItemsPath(L"2\\1")));  // the partial copy is gone
+    ExpectStoredSz(ItemsPath(L"1"), L"Title", L"A");
+    ExpectStoredSz(ItemsPath(L"1\\1"), L"Title", L"A1");
+    tree = LoadBookmarkTree();
+    EXPECT_EQ(L"1,2", ChildNames(tree->root));
+    EXPECT_TRUE(tree->root.children[1]->children.empty());
+}
+
+TEST_F(BookmarksTest, RemoveBookmarksOfDeletesChildlessMatchesIgnoringAToZCase) {
+    MakeItem(L"1", L"c:\\data", L"top", 1);             // differs only in letter case
+    MakeItem(L"2", L"C:\\Data", L"group", 2);           // has children: survives
+    MakeItem(L"2\\1", L"C:\\DATA", L"nested", 1);
+    MakeItem(L"2\\2", L"C:\\Other", L"other", 2);
+    MakeItem(L"3", L"C:\\Group", L"only child goes", 3);
+    MakeItem(L"3\\1", L"C:\\data", L"child", 1);
+    MakeItem(L"4", L"C:\\D\x00C4TA", L"not A-Z", 4);    // only A to Z fold
+    MakeItem(L"5", L"C:\\Data\\", L"sub", 5);           // loads as C:\Data
+    BookmarkTreePtr tree = LoadBookmarkTree();
+
+    RemoveBookmarksOf(*tree, L"C:\\Data");
+    EXPECT_FALSE(KeyExists(ItemsPath(L"1")));
+    EXPECT_TRUE(KeyExists(ItemsPath(L"2")));
+    EXPECT_FALSE(KeyExists(ItemsPath(L"2\\1")));
+    EXPECT_TRUE(KeyExists(ItemsPath(L"2\\2")));
+    EXPECT_TRUE(KeyExists(ItemsPath(L"3")));  // its child went in this same pass
+    EXPECT_FALSE(KeyExists(ItemsPath(L"3\\1")));
+    EXPECT_FALSE(KeyExists(ItemsPath(L"5")));
+    RemoveBookmarksOf(*tree, L"C:\\D\x00E4TA");
+    EXPECT_TRUE(KeyExists(ItemsPath(L"4")));
+    EXPECT_EQ(8u, CountDescendants(tree->root));  // the loaded tree is unchanged
+}
+
+TEST_F(BookmarksTest, InMemoryStructure) {
+    BookmarkItem root;
+    for (int i = 0; i < 3; ++i) {
+        root.children.push_back(std::make_unique<BookmarkItem>());
+        root.children.back()->parent = &root;
+    }
+    BookmarkItem* middle = root.children[1].get();
+    middle->children.push_back(std::make_unique<BookmarkItem>());
+    middle->children.back()->parent = middle;
+    BookmarkItem* grandchild = middle->children[0].get();
+    EXPECT_EQ(4u, CountDescendants(root));
+    EXPECT_EQ(&root, RootOf(*grandchild));
+
+    DestroyItem(middle);
+    EXPECT_EQ(2u, root.children.size());
+    std::unique_ptr<BookmarkItem> detached = DetachFromParent(*root.children[0]);
+    ASSERT_TRUE(detached);
+    EXPECT_EQ(nullptr, detached->parent);
+    EXPECT_FALSE(DetachFromParent(*detached));  // no parent: nothing to hand over
+    DestroyItem(&root);                        // the root keeps itself, loses its children
+    EXPECT_EQ(0u, CountDescendants(root));
+
+    // A chain far deeper than any registry holds is walked and freed without recursion.
+    auto chain = std::make_unique<BookmarkItem>();
+    BookmarkItem* tip = chain.get();
+    for (int i = 0; i < 200000; ++i) {
+        tip->children.push_back(std::make_unique<BookmarkItem>());
+        tip->children.back()->parent = tip;
+        tip->children.back()->order = 200000 - i;
+        tip = tip->children.back().get();
+    }
+    SortChildrenByOrder(*chain);
+    EXPECT_EQ(200000u, CountDescendants(*chain));
+    EXPECT_EQ(chain.get(), RootOf(*tip));
+    chain.reset();
+}
+
+} // namespace

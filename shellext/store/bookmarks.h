@@ -65,7 +65,8 @@ std::wstring DefaultCaption(const wchar_t* address);
 BookmarkItem* AddItem(BookmarkItem& parent, const wchar_t* address, const wchar_t* caption) noexcept;
 // AddItem under the root, then WriteChildOrder of the root: the new bookmark is the last top-level item.
 BookmarkItem* AddBookmark(BookmarkTree& tree, const wchar_t* address, const wchar_t* caption) noexcept;
-// Replaces both texts (an empty caption stays empty until the next load) and writes "Address" and "Title".
+// Replaces both texts (cut to 259 characters; an empty caption stays empty until the next load)
+// and writes "Address" and "Title".
 void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wchar_t* caption) noexcept;
 // Stores the colour index (kColorCount and above become 0) and writes "ColorIndex".
 void SetColorIndex(BookmarkItem& item, UINT index) noexcept;

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Makes the fresh Wine prefix that one test run shares.
+# Makes a fresh Wine prefix for one test run: make-prefix.sh <prefix> [win32|win64]
 set -e
 prefix="$1"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ -n "${2:-}" ]; then export WINEARCH="$2"; fi
 wineserver -k 2>/dev/null || true
 rm -rf "$prefix"
 mkdir -p "$prefix"

@@ -55,9 +55,10 @@ dv::com_ptr<IDataObject> DesktopDataObject(const std::vector<std::wstring>& pars
 }
 
 namespace {
-class DropObject final : public IDataObject {
+// Reference counting and QueryInterface of the test data objects (created with one reference).
+class DataObjectBase : public IDataObject {
 public:
-    DropObject(std::vector<std::wstring> paths, bool offerDrop) : paths_(std::move(paths)), offerDrop_(offerDrop) {}
+    virtual ~DataObjectBase() = default;
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (iid == IID_IUnknown || iid == IID_IDataObject) {
             *out = static_cast<IDataObject*>(this);
@@ -73,6 +74,17 @@ public:
         if (!n) delete this;
         return n;
     }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    ULONG refs_ = 1;
+};
+
+class DropObject final : public DataObjectBase {
+public:
+    DropObject(std::vector<std::wstring> paths, bool offerDrop) : paths_(std::move(paths)), offerDrop_(offerDrop) {}
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
         if (!offerDrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
         size_t chars = 1;
@@ -103,33 +115,15 @@ public:
     }
     STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    ULONG refs_ = 1;
     std::vector<std::wstring> paths_;
     bool offerDrop_;
 };
-class NoDropObject final : public IDataObject {
+
+class NoDropObject final : public DataObjectBase {
 public:
     explicit NoDropObject(dv::com_ptr<IDataObject> inner) : inner_(std::move(inner)) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     STDMETHODIMP GetData(FORMATETC* f, STGMEDIUM* m) override {
         return f->cfFormat == CF_HDROP ? DV_E_FORMATETC : inner_->GetData(f, m);
     }
@@ -140,12 +134,8 @@ public:
     STDMETHODIMP GetCanonicalFormatEtc(FORMATETC* f, FORMATETC* o) override { return inner_->GetCanonicalFormatEtc(f, o); }
     STDMETHODIMP SetData(FORMATETC* f, STGMEDIUM* m, BOOL r) override { return inner_->SetData(f, m, r); }
     STDMETHODIMP EnumFormatEtc(DWORD d, IEnumFORMATETC** e) override { return inner_->EnumFormatEtc(d, e); }
-    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
-    ULONG refs_ = 1;
     dv::com_ptr<IDataObject> inner_;
 };
 

@@ -3,6 +3,7 @@
 #include "common/com.h"
 #include "common/handles.h"
 #include "common/text.h"
+#include "images.h"
 #include <shlobj.h>
 #include <map>
 #include <string>
@@ -11,7 +12,6 @@
 namespace dv {
 
 constexpr UINT kNoCommand = 0xFFFFFFFF;
-constexpr size_t kSwatchCount = 11;
 
 class CDirvaneContextMenu : public IShellExtInit, public IContextMenu3 {
 public:

@@ -1,0 +1,141 @@
+// The built-in commands: confirmations, file operations, programs started and the Clipboard.
+#include "commands.h"
+#include "common/handles.h"
+#include "common/text.h"
+#include "navigate/navigate.h"
+#include "res/resource.h"
+#include "store/settings.h"
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <algorithm>
+
+namespace dv {
+
+namespace {
+
+constexpr wchar_t kMessageCaption[] = L"Dirvane";
+constexpr wchar_t kRemovalCaption[] = L"Remove Item - Dirvane";
+constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION;
+
+void StartProgram(const wchar_t* file, const wchar_t* parameters, bool ctrl) {
+    SHELLEXECUTEINFOW info = {sizeof(info)};
+    info.lpVerb = ctrl ? L"runas" : L"open";
+    info.lpFile = file;
+    info.lpParameters = parameters;
+    info.nShow = SW_SHOW;
+    ::ShellExecuteExW(&info);
+}
+
+// A path list for SHFileOperationW: the path followed by two terminators.
+std::wstring DoubleTerminated(const wchar_t* path) {
+    std::wstring list(path);
+    list.push_back(L'\0');
+    return list;
+}
+
+} // namespace
+
+bool ConfirmRemoval(HWND owner, const wchar_t* name) {
+    std::wstring text = FormatText(LoadResString(IDS_CONFIRM_REMOVAL).c_str(), name ? name : L"");
+    return ::MessageBoxW(owner, text.c_str(), kRemovalCaption, kQuestionStyle) == IDYES;
+}
+
+bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift) {
+    if (!ctrl || !source || !destination) return false;
+    if (IsNamespacePath(source) || IsNamespacePath(destination)) return false;
+    // A folder and one inside it (or the same folder) cannot be copied into each other.
+    size_t shorter = std::min(wcslen(source), wcslen(destination));
+    if (::StrCmpNIW(source, destination, static_cast<int>(shorter)) == 0) return false;
+
+    try {
+        std::wstring question =
+            FormatText(LoadResString(shift ? IDS_CONFIRM_MOVE : IDS_CONFIRM_COPY).c_str(), source, destination);
+        if (::MessageBoxW(owner, question.c_str(), kMessageCaption, kQuestionStyle) != IDYES) return false;
+        std::wstring from = DoubleTerminated(source), to = DoubleTerminated(destination);
+        SHFILEOPSTRUCTW operation = {};
+        operation.hwnd = owner;
+        operation.wFunc = shift ? FO_MOVE : FO_COPY;
+        operation.pFrom = from.c_str();
+        operation.pTo = to.c_str();
+        operation.fFlags = FOF_ALLOWUNDO | FOF_RENAMEONCOLLISION;
+        return ::SHFileOperationW(&operation) == 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+void OpenInEditor(const wchar_t* path, bool ctrl) {
+    wchar_t program[kMaxText];
+    TextEditorProgram(program);
+    // Quoted, so that an editor that splits its command line gets a path with blanks as one argument.
+    std::wstring parameters = FormatText(L"\"%s\"", path ? path : L"");
+    StartProgram(program, parameters.c_str(), ctrl);
+}
+
+void OpenCommandPrompt(const wchar_t* folder, bool ctrl) {
+    std::wstring parameters = FormatText(L"/k pushd \"%s\"", folder ? folder : L"");
+    StartProgram(L"cmd.exe", parameters.c_str(), ctrl);
+}
+
+bool CopySelectionFromView() {
+    try {
+        com_ptr<IFolderView> view;
+        if (FAILED(nav::GetFolderView(nullptr, view)) || !view) return false;
+        com_ptr<IEnumIDList> items;
+        if (FAILED(view->Items(SVGIO_SELECTION | SVGIO_FLAG_VIEWORDER, IID_IEnumIDList, items.put_void())) || !items)
+            return false;
+        com_ptr<IShellFolder> folder;
+        if (FAILED(view->GetFolder(IID_IShellFolder, folder.put_void())) || !folder) return false;
+
+        std::wstring text;
+        for (;;) {
+            unique_pidl item;
+            ULONG fetched = 0;
+            if (items->Next(1, reinterpret_cast<PITEMID_CHILD*>(item.put()), &fetched) != S_OK || !item) break;
+            auto child = reinterpret_cast<PCUITEMID_CHILD>(item.get());
+            auto nameOf = [&](SHGDNF kind, unique_cotaskmem& name) {
+                STRRET value = {};
+                return SUCCEEDED(folder->GetDisplayNameOf(child, kind, &value)) &&
+                       SUCCEEDED(::StrRetToStrW(&value, child, reinterpret_cast<LPWSTR*>(name.put()))) && name;
+            };
+            unique_cotaskmem name;
+            // Names are taken whole: a cut path on the Clipboard would name something else.
+            if (!nameOf(SHGDN_FORPARSING, name)) continue;
+            if (IsNamespacePath(static_cast<const wchar_t*>(name.get())) && !nameOf(SHGDN_NORMAL, name)) continue;
+            if (!text.empty()) text += L"\r\n";
+            text += static_cast<const wchar_t*>(name.get());
+        }
+        if (text.empty()) return false;
+        CopyTextToClipboard(text);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void CopyTextToClipboard(const std::wstring& text) {
+    if (text.empty()) return;
+    unique_hwnd owner(::CreateWindowExW(WS_EX_NOACTIVATE, L"EDIT", nullptr, 0, 0, 0, 0, 0, ::GetDesktopWindow(),
+                                        nullptr, nullptr, nullptr));
+    if (!owner) return;
+    if (!::OpenClipboard(owner.get())) return;
+    ::EmptyClipboard();
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+    unique_hglobal memory(::GlobalAlloc(GMEM_MOVEABLE, bytes));
+    if (memory) {
+        bool copied = false;
+        {
+            global_lock<wchar_t> locked(memory.get());
+            if (locked) {
+                memcpy(locked.get(), text.c_str(), bytes);
+                copied = true;
+            }
+        }
+        // Once the Clipboard holds the memory it is the system's.
+        if (copied && ::SetClipboardData(CF_UNICODETEXT, memory.get())) memory.release();
+    }
+    ::CloseClipboard();
+}
+
+} // namespace dv

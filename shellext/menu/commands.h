@@ -1,0 +1,33 @@
+// The built-in commands of the context menu that need nothing of the handler object; the manager
+// uses ConfirmRemoval too. None of them reports a failure: a command that cannot run does nothing.
+#pragma once
+#include <windows.h>
+#include <string>
+
+namespace dv {
+
+// Asks "Remove "<name>" from Dirvane Bookmarks?..." (Yes/No, warning icon) over owner; true for Yes.
+// A name of any length is shown whole.
+bool ConfirmRemoval(HWND owner, const wchar_t* name);
+
+// With Ctrl held, copies source into the destination folder (Ctrl+Shift: moves it) after asking
+// over owner, with undo and renaming on collision. True only when that file operation ran and
+// succeeded; false when Ctrl is not held, either path is a namespace path, one path is a prefix of
+// the other (letter case ignored), the answer is No, or the operation failed: the caller then jumps.
+bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift);
+
+// Starts the "TextEditor" program (or "notepad.exe") with path as its parameters, elevated with Ctrl.
+void OpenInEditor(const wchar_t* path, bool ctrl);
+
+// Starts "cmd.exe" with "/k pushd "<folder>"", elevated with Ctrl.
+void OpenCommandPrompt(const wchar_t* folder, bool ctrl);
+
+// Puts the paths of the foreground folder view's selected items on the Clipboard, in view order,
+// one a line ("\r\n" between them); a virtual item contributes its display name. True when it put
+// something there.
+bool CopySelectionFromView();
+
+// Puts text on the Clipboard as Unicode text; nothing for an empty text.
+void CopyTextToClipboard(const std::wstring& text);
+
+} // namespace dv

@@ -1,0 +1,95 @@
+// Stand-in windows for navigation tests: windows of any class name that record what they
+// receive and can answer the shell-browser message with a recording shell browser.
+#pragma once
+#include "common/handles.h"
+#include <shobjidl.h>
+#include <string>
+#include <vector>
+
+namespace navtest {
+
+struct Received {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::wstring text;  // WM_SETTEXT's text; the window's text when Enter goes down
+};
+
+// Everything recorded windows and recorded edit boxes received, in order.
+std::vector<Received>& Log();
+std::vector<Received> LogOf(HWND window);
+bool ReceivedMessage(HWND window, UINT message, WPARAM wParam);
+
+// A recording shell browser: BrowseObject keeps a copy of the list and the flags;
+// QueryActiveShellView gives the view set in view (or fails).
+class FakeShellBrowser : public IShellBrowser {
+public:
+    FakeShellBrowser() = default;
+    FakeShellBrowser(const FakeShellBrowser&) = delete;
+    FakeShellBrowser& operator=(const FakeShellBrowser&) = delete;
+
+    std::vector<dv::unique_pidl> browsed;
+    std::vector<UINT> flags;
+    IShellView* view = nullptr;
+    LONG refs = 1;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetWindow(HWND* window) override { *window = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveMenusSB(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return E_NOTIMPL; }
+    STDMETHODIMP EnableModelessSB(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return E_NOTIMPL; }
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT flags) override;
+    STDMETHODIMP GetViewStateStream(DWORD, IStream** stream) override { *stream = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP GetControlWindow(UINT, HWND* window) override { *window = nullptr; return E_NOTIMPL; }
+    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
+    STDMETHODIMP QueryActiveShellView(IShellView** out) override;
+    STDMETHODIMP OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
+};
+
+// Owns every window it makes and destroys them in reverse order.
+class Windows {
+public:
+    Windows() = default;
+    Windows(const Windows&) = delete;
+    Windows& operator=(const Windows&) = delete;
+    ~Windows();
+
+    // A recording window of class className (registered on first use); a child when parent is given.
+    HWND Make(const wchar_t* className, HWND parent = nullptr, DWORD style = 0);
+    // A control of a system class (Edit, RichEdit20W, SysTreeView32) with exactly this style;
+    // edit boxes record their keystrokes and text changes into Log().
+    HWND Control(const wchar_t* className, HWND parent, DWORD style);
+    // A chain of recording windows of class link below top, ending in a window of lastClass.
+    HWND Chain(HWND top, int links, const wchar_t* lastClass);
+
+private:
+    std::vector<HWND> made_;
+};
+
+// Unregisters a recording class (all its windows must be gone), so that a name differing only
+// in letter case can be registered with its own spelling.
+void ForgetClass(const wchar_t* className);
+
+// Makes the window answer the shell-browser message with browser (null: stop answering).
+void AnswerWithBrowser(HWND window, IShellBrowser* browser);
+// Makes the window forward the shell-browser message to another window.
+void ForwardBrowserMessage(HWND window, HWND to);
+
+// The desktop's parse of a display name; null when it does not parse.
+dv::unique_pidl Parse(const std::wstring& name);
+bool SameList(PCUIDLIST_RELATIVE a, PCUIDLIST_RELATIVE b);
+// The file-system path of a list, or its parsing name for virtual folders.
+std::wstring NameOf(PCUIDLIST_RELATIVE list);
+
+// Pumps this thread's messages until nothing is queued.
+void Pump();
+
+} // namespace navtest

@@ -5,11 +5,14 @@
 #include "common/text.h"
 #include "images.h"
 #include <shlobj.h>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
 namespace dv {
+
+struct BookmarkItem;
 
 constexpr UINT kNoCommand = 0xFFFFFFFF;
 
@@ -42,8 +45,29 @@ public:
 protected:
     HRESULT ReadDataObject(IDataObject* dataObject);
 
+    // Seam for the update check: true when the last check found a newer version.
+    virtual bool UpdateIsAvailable();
+    // Opens the bookmark manager over owner (with its update offer when updateRequested).
+    virtual void OpenManager(HWND owner, bool updateRequested);
+
+    // Menu construction.
+    void AddBookmarkItems(HMENU submenu, const BookmarkItem& root, uint64_t budget);
+    void AddBookmarkItem(HMENU menu, const BookmarkItem& item);
+    void StoreJumpTarget(const std::wstring& address);
+    void SetItemImage(MENUITEMINFOW& info, HBITMAP bitmap) const;
+    void Advance() { ++nextId; ++usedIds; }
+    UINT UpdateItemId() const { return updateCmd == kNoCommand ? kNoCommand : nextId - usedIds + updateCmd; }
+
+    // Commands that use the handler's state.
+    void ToggleBookmark(HWND owner);
+    void CopyPathsToClipboard();
+
+    // Windows generation for menu images, decided once per menu.
+    enum class ImageStyle { CheckMarkOnly, OwnBitmap, Callback };
+    ImageStyle imageStyle = ImageStyle::OwnBitmap;
+
     HINSTANCE resourceInstance;
-    UINT topItemId = 0;
+    UINT topItemId = kNoCommand;
     UINT bookmarkCmd = kNoCommand, propertiesCmd = kNoCommand, editorCmd = kNoCommand,
          copyPathsCmd = kNoCommand, updateCmd = kNoCommand, commandPromptCmd = kNoCommand;
     unique_hicon menuIcon, updateIcon;
@@ -63,6 +87,10 @@ protected:
     std::vector<std::wstring> selection;
     wchar_t captionBuffer[kMaxText] = {};
 };
+
+// True when some item of menu has a caption containing text (case-sensitive, "&" included).
+bool MenuHasItemText(HMENU menu, const wchar_t* text);
+bool MenuHasItemText(HMENU menu, UINT stringId);
 
 // Path of an item identifier list: the file-system path, or the "::{...}" parsing name of a
 // virtual folder. False when it has neither.

@@ -15,12 +15,12 @@ constexpr COLORREF kPalette[kSwatchCount] = {
     RGB(0, 176, 80),     RGB(0, 176, 240), RGB(0, 112, 192), RGB(0, 32, 96),   RGB(112, 48, 160),
 };
 
-// A DIB section of the given size and depth; rows top-down when topDown, else bottom-up.
-HBITMAP CreateSection(HDC dc, int width, int height, WORD bits, bool topDown, void** pixels) {
+// A DIB section of the given size and depth, rows bottom-up.
+HBITMAP CreateSection(HDC dc, int width, int height, WORD bits, void** pixels) {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = topDown ? -height : height;
+    info.bmiHeader.biHeight = height;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = bits;
     info.bmiHeader.biCompression = BI_RGB;
@@ -64,12 +64,13 @@ bool ApplyMask(HICON icon, RGBQUAD* pixels, int rowLength, int width, int height
     // A monochrome icon's mask holds the AND mask above the XOR image.
     int maskHeight = color ? maskInfo.bmHeight : maskInfo.bmHeight / 2;
 
-    // The mask as 32-bit top-down rows of the image's size (scaled as DrawIconEx scaled the icon).
+    // The mask as 32-bit rows of the image's size, bottom-up like the paint buffer's rows (scaled as
+    // DrawIconEx scaled the icon).
     window_dc screen(nullptr);
     unique_hdc maskDc(::CreateCompatibleDC(screen.get())), rowsDc(::CreateCompatibleDC(screen.get()));
     if (!maskDc || !rowsDc) return false;
     void* bits = nullptr;
-    unique_hbitmap rows(CreateSection(screen.get(), width, height, 32, true, &bits));
+    unique_hbitmap rows(CreateSection(screen.get(), width, height, 32, &bits));
     if (!rows || !bits) return false;
     {
         select_object maskSelected(maskDc.get(), mask.get());
@@ -101,7 +102,7 @@ void MakeSwatchBitmaps(unique_hbitmap (&swatches)[kSwatchCount]) {
     for (size_t index = 0; index < kSwatchCount; ++index) {
         swatches[index].reset();
         if (!memory) continue;
-        unique_hbitmap section(CreateSection(screen.get(), kSwatchSize, kSwatchSize, 24, false, nullptr));
+        unique_hbitmap section(CreateSection(screen.get(), kSwatchSize, kSwatchSize, 24, nullptr));
         if (!section) continue;
         {
             select_object bitmapSelected(memory.get(), section.get());
@@ -132,7 +133,7 @@ HBITMAP IconToAlphaBitmap(HICON icon) {
     window_dc screen(nullptr);
     unique_hdc memory(::CreateCompatibleDC(screen.get()));
     if (!memory) return nullptr;
-    unique_hbitmap section(CreateSection(screen.get(), width, height, 32, false, nullptr));
+    unique_hbitmap section(CreateSection(screen.get(), width, height, 32, nullptr));
     if (!section) return nullptr;
 
     bool converted = false;

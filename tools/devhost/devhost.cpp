@@ -2,8 +2,16 @@
 // handlers by itself. It activates the registered handler through COM, initialises it as Explorer
 // would, and either prints the menu (--print) or shows it as a real popup and invokes the pick.
 //
-//   devhost.exe [--print] <folder>            right-click on the folder's empty area
-//   devhost.exe [--print] <item> [<item>...]   right-click on items of one folder
+//   devhost.exe [options] <folder>            right-click on the folder's empty area
+//   devhost.exe [options] <item> [<item>...]   right-click on items of one folder
+//
+// Options:
+//   --print             print the menu and stop
+//   --invoke <offset>   print the menu, then invoke the command at that offset without showing it
+//   --flags <hex>       QueryContextMenu flags (default CMF_NORMAL | CMF_EXPLORE)
+//   --shot <file.bmp>   show the menu, open its submenus with --keys, save the screen as a bitmap, close
+//   --keys <list>       keys pressed before the shot, comma-separated: down, up, right, left
+//                       (default "down,right": the "Dir&vane" submenu)
 #include "common/handles.h"
 #include <windows.h>
 #include <shellapi.h>
@@ -22,12 +30,90 @@ constexpr UINT kFirstId = 1, kLastId = 0x7FFF;
 
 IContextMenu3* g_menu3 = nullptr;
 
+// Scripted popup for screenshots: the keys to press, then the file to write.
+struct ShotScript {
+    std::vector<WORD> keys;
+    std::wstring file;
+    size_t step = 0;
+};
+ShotScript g_shot;
+constexpr UINT_PTR kShotTimer = 1;
+
+void PressKey(WORD key) {
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_KEYBOARD;
+    input[0].ki.wVk = input[1].ki.wVk = key;
+    input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+    ::SendInput(2, input, sizeof(INPUT));
+}
+
+// Writes the whole screen as a 24-bit bitmap file.
+bool SaveScreen(const std::wstring& file) {
+    const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
+    window_dc screen(nullptr);
+    unique_hdc memory(::CreateCompatibleDC(screen.get()));
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    unique_hbitmap section(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!memory || !section || !bits) return false;
+    {
+        select_object selected(memory.get(), section.get());
+        ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), 0, 0, SRCCOPY);
+    }
+    ::GdiFlush();
+    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u, imageBytes = rowBytes * height;
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    header.bfSize = header.bfOffBits + imageBytes;
+    unique_hfile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!out) return false;
+    DWORD written = 0;
+    return ::WriteFile(out.get(), &header, sizeof(header), &written, nullptr) &&
+           ::WriteFile(out.get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+           ::WriteFile(out.get(), bits, imageBytes, &written, nullptr);
+}
+
+// One step per timer tick while the popup runs its own message loop: a key, then the shot, then close.
+void CALLBACK ShotStep(HWND window, UINT, UINT_PTR, DWORD) {
+    if (g_shot.step < g_shot.keys.size()) {
+        PressKey(g_shot.keys[g_shot.step++]);
+    } else if (g_shot.step == g_shot.keys.size()) {
+        ++g_shot.step;
+        wprintf(L"Screen saved to %ls: %ls\n", g_shot.file.c_str(), SaveScreen(g_shot.file) ? L"yes" : L"FAILED");
+    } else {
+        ::KillTimer(window, kShotTimer);
+        ::EndMenu();
+    }
+}
+
+bool ParseKeys(const std::wstring& list, std::vector<WORD>& keys) {
+    size_t start = 0;
+    while (start <= list.size()) {
+        size_t end = list.find(L',', start);
+        std::wstring name = list.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+        if (name == L"down") keys.push_back(VK_DOWN);
+        else if (name == L"up") keys.push_back(VK_UP);
+        else if (name == L"right") keys.push_back(VK_RIGHT);
+        else if (name == L"left") keys.push_back(VK_LEFT);
+        else if (!name.empty()) return false;
+        if (end == std::wstring::npos) break;
+        start = end + 1;
+    }
+    return true;
+}
+
 void PrintMenu(HMENU menu, int depth) {
     int count = ::GetMenuItemCount(menu);
     for (int i = 0; i < count; ++i) {
         wchar_t text[512] = {};
         MENUITEMINFOW info = {sizeof(info)};
-        info.fMask = MIIM_ID | MIIM_STRING | MIIM_SUBMENU | MIIM_FTYPE | MIIM_STATE | MIIM_BITMAP;
+        info.fMask = MIIM_ID | MIIM_STRING | MIIM_SUBMENU | MIIM_FTYPE | MIIM_STATE | MIIM_BITMAP | MIIM_CHECKMARKS;
         info.dwTypeData = text;
         info.cch = ARRAYSIZE(text);
         ::GetMenuItemInfoW(menu, i, TRUE, &info);
@@ -38,7 +124,9 @@ void PrintMenu(HMENU menu, int depth) {
             line += text;
             line += L"   [id " + std::to_wstring(info.wID) + L"]";
             if (info.fState & MFS_GRAYED) line += L" (greyed)";
-            if (info.hbmpItem) line += L" (image)";
+            if (info.hbmpItem == HBMMENU_CALLBACK) line += L" (drawn by the handler)";
+            else if (info.hbmpItem) line += L" (image)";
+            if (info.hbmpUnchecked) line += L" (check-mark image)";
         }
         wprintf(L"%ls\n", line.c_str());
         if (info.hSubMenu) PrintMenu(info.hSubMenu, depth + 1);
@@ -95,20 +183,32 @@ HRESULT InitializeFor(IShellExtInit* init, const std::vector<std::wstring>& path
     hr = folder->GetUIObjectOf(nullptr, static_cast<UINT>(raw.size()), raw.data(), IID_IDataObject, nullptr,
                                data.put_void());
     if (FAILED(hr)) return hr;
-    return init->Initialize(parentList.get(), data.get(), nullptr);
+    // Explorer hands item menus the data object alone; the folder is for clicks on its empty area.
+    return init->Initialize(nullptr, data.get(), nullptr);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    bool printOnly = false;
+    bool printOnly = false, usage = false;
+    long invokeOffset = -1;
+    UINT flags = CMF_NORMAL | CMF_EXPLORE;
+    std::wstring keyList = L"down,right";
     std::vector<std::wstring> paths;
     for (int i = 1; i < argc; ++i) {
+        bool hasValue = i + 1 < argc;
         if (wcscmp(argv[i], L"--print") == 0) printOnly = true;
+        else if (wcscmp(argv[i], L"--invoke") == 0 && hasValue) invokeOffset = wcstol(argv[++i], nullptr, 10);
+        else if (wcscmp(argv[i], L"--flags") == 0 && hasValue) flags = wcstoul(argv[++i], nullptr, 16);
+        else if (wcscmp(argv[i], L"--shot") == 0 && hasValue) g_shot.file = argv[++i];
+        else if (wcscmp(argv[i], L"--keys") == 0 && hasValue) keyList = argv[++i];
+        else if (wcsncmp(argv[i], L"--", 2) == 0) usage = true;
         else paths.emplace_back(argv[i]);
     }
-    if (paths.empty()) {
-        fwprintf(stderr, L"usage: devhost.exe [--print] <folder> | <item>...\n");
+    if (!ParseKeys(keyList, g_shot.keys)) usage = true;
+    if (paths.empty() || usage) {
+        fwprintf(stderr, L"usage: devhost.exe [--print | --invoke <offset> | --shot <file.bmp> [--keys down,right,...]]"
+                         L" [--flags <hex>] <folder> | <item>...\n");
         return 2;
     }
     com_init com;
@@ -126,7 +226,7 @@ int wmain(int argc, wchar_t** argv) {
     auto menu3 = init.query<IContextMenu3>();
     g_menu3 = menu3.get();
     unique_hmenu popup(::CreatePopupMenu());
-    hr = menu->QueryContextMenu(popup.get(), 0, kFirstId, kLastId, CMF_NORMAL | CMF_EXPLORE);
+    hr = menu->QueryContextMenu(popup.get(), 0, kFirstId, kLastId, flags);
     wprintf(L"QueryContextMenu: 0x%08lx (%u identifiers used)\n", static_cast<unsigned long>(hr), HRESULT_CODE(hr));
     PrintMenu(popup.get(), 1);
     fflush(stdout);
@@ -143,7 +243,13 @@ int wmain(int argc, wchar_t** argv) {
                                   100, 100, 500, 300, nullptr, nullptr, wc.hInstance, nullptr);
     ::SetForegroundWindow(window);
     POINT at = {140, 140};
-    UINT picked = ::TrackPopupMenu(popup.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
+    UINT picked = 0;
+    if (invokeOffset >= 0) {
+        picked = kFirstId + static_cast<UINT>(invokeOffset);
+    } else {
+        if (!g_shot.file.empty()) ::SetTimer(window, kShotTimer, 400, ShotStep);
+        picked = ::TrackPopupMenu(popup.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, window, nullptr);
+    }
     if (picked >= kFirstId) {
         CMINVOKECOMMANDINFOEX info = {sizeof(info)};
         info.fMask = CMIC_MASK_UNICODE | CMIC_MASK_PTINVOKE;

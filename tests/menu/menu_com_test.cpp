@@ -1,0 +1,645 @@
+// The handler as the shell sees it: registered with regsvr32, created through COM, asked for its
+// menu and invoked. The store's API only seeds and reads the registry.
+#include "menu_support.h"
+#include "common/test_support.h"
+#include "common/shell_objects.h"
+#include "common/registry.h"
+#include "common/text.h"
+#include "store/bookmarks.h"
+#include "store/settings.h"
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+using namespace dv;
+using namespace menutest;
+
+namespace {
+
+const CLSID kClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const std::wstring kComputer = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
+constexpr UINT kNone = 0xFFFF;
+
+std::wstring Str(UINT id) {
+    // The strings of the DLL, as a user sees them.
+    static HMODULE dll = ::LoadLibraryExW(dvtest::DistFile(L"Dirvane.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const wchar_t* text = nullptr;
+    int length = ::LoadStringW(dll, id, reinterpret_cast<LPWSTR>(&text), 0);
+    return length > 0 ? std::wstring(text, length) : std::wstring();
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) { return EqualsFoldAZ(a.c_str(), b.c_str()); }
+
+// One handler object, as the shell holds it for one right-click.
+struct Menu {
+    com_ptr<IShellExtInit> init;
+    com_ptr<IContextMenu3> menu;
+    unique_hmenu host{::CreatePopupMenu()};
+    UINT first = 100;
+
+    Menu() {
+        ::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.put_void());
+        if (init) menu = init.query<IContextMenu3>();
+    }
+    HRESULT Background(const std::wstring& folder) {
+        unique_pidl list = dvtest::ItemList(folder);
+        return init->Initialize(list.get(), nullptr, nullptr);
+    }
+    HRESULT Items(const std::wstring& folder, const std::vector<std::wstring>& names) {
+        auto data = dvtest::ShellDataObject(folder, names);
+        return data ? init->Initialize(nullptr, data.get(), nullptr) : E_FAIL;
+    }
+    HRESULT Drop(const std::vector<std::wstring>& paths) {
+        return init->Initialize(nullptr, dvtest::DropDataObject(paths).get(), nullptr);
+    }
+    // The code part of the result: the number of identifiers used.
+    UINT Query(UINT flags = CMF_NORMAL, UINT firstId = 100, UINT lastId = 0x7FFF) {
+        first = firstId;
+        HRESULT hr = menu->QueryContextMenu(host.get(), 0, firstId, lastId, flags);
+        EXPECT_TRUE(SUCCEEDED(hr));
+        return HRESULT_CODE(hr);
+    }
+    std::vector<Row> Rows() const { return ReadMenu(host.get()); }
+    UINT Offset(const std::wstring& caption) const {
+        auto rows = Rows();
+        const Row* row = Find(rows, caption);
+        return row ? row->id - first : kNone;
+    }
+    HRESULT Invoke(UINT offset, HWND window = nullptr) {
+        CMINVOKECOMMANDINFO info = {sizeof(info)};
+        info.hwnd = window;
+        info.lpVerb = MAKEINTRESOURCEA(offset);
+        info.nShow = SW_SHOWNORMAL;
+        return menu->InvokeCommand(&info);
+    }
+    std::wstring Help(UINT_PTR offset, UINT size = 260) {
+        std::vector<wchar_t> buffer(size + 1, L'#');
+        HRESULT hr = menu->GetCommandString(offset, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(buffer.data()), size);
+        return SUCCEEDED(hr) ? std::wstring(buffer.data()) : L"<failed>";
+    }
+};
+
+struct Seed {
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ~Seed() { ReleaseBookmarkTree(tree); }
+    BookmarkItem* Add(const std::wstring& address, const std::wstring& caption, UINT color = 0,
+                      BookmarkItem* parent = nullptr) {
+        BookmarkItem* item = parent ? AddItem(*parent, address.c_str(), caption.c_str())
+                                    : AddBookmark(*tree, address.c_str(), caption.c_str());
+        if (color) SetColorIndex(*item, color);
+        return item;
+    }
+};
+
+void SetAddOns(DWORD notepad, DWORD runCmd, DWORD copy) {
+    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath);
+    WriteRegDword(key.get(), L"NotepadView", notepad);
+    WriteRegDword(key.get(), L"RunCmd", runCmd);
+    WriteRegDword(key.get(), L"CopyToClipboard", copy);
+}
+
+std::vector<std::wstring> TopLevelAddresses() {
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    std::vector<std::wstring> addresses;
+    for (const auto& child : tree->root.children) addresses.push_back(child->address + L"|" + child->title);
+    ReleaseBookmarkTree(tree);
+    return addresses;
+}
+
+class MenuCom : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_EQ(dvtest::RunProcess(L"regsvr32.exe /s \"" + dvtest::DistFile(L"Dirvane.dll") + L"\""), 0u);
+        // Explorer has the theme library loaded; the product image is made with it.
+        ::LoadLibraryW(L"uxtheme.dll");
+    }
+    static void TearDownTestSuite() {
+        dvtest::RunProcess(L"regsvr32.exe /s /u \"" + dvtest::DistFile(L"Dirvane.dll") + L"\"");
+    }
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(com_.result())); }
+
+    com_init com_;
+    dvtest::CleanProductKey clean_;
+    dvtest::ScratchFolder scratch_{L"DirvaneMenu"};
+};
+
+TEST_F(MenuCom, FlagsDecideWhetherItemsAreAdded) {
+    std::wstring work = scratch_.MakeFolder(L"Work");
+    struct Case { UINT flags; bool adds; } cases[] = {
+        {CMF_NORMAL, true},          {CMF_DEFAULTONLY, false}, {CMF_VERBSONLY, false},
+        {CMF_NOVERBS, false},        {CMF_NOVERBS | CMF_EXPLORE, true}, {CMF_EXPLORE, true},
+        {CMF_DEFAULTONLY | CMF_EXPLORE, false},
+    };
+    for (const Case& c : cases) {
+        Menu m;
+        ASSERT_EQ(m.Background(work), S_OK);
+        UINT used = m.Query(c.flags);
+        EXPECT_EQ(used, c.adds ? 5u : 0u) << "flags " << c.flags;
+        EXPECT_EQ(::GetMenuItemCount(m.host.get()), c.adds ? 1 : 0) << "flags " << c.flags;
+        EXPECT_EQ(m.Help(0), c.adds ? L"Instantly opens the selected folder inplace" : Str(101));
+    }
+}
+
+TEST_F(MenuCom, AddsNothingToAMenuThatAlreadyHasIt) {
+    std::wstring work = scratch_.MakeFolder(L"Work");
+    for (const wchar_t* existing : {L"Dir&vane", L"More Dir&vane items", L"Copy paths to Clipboard"}) {
+        Menu m;
+        ASSERT_EQ(m.Background(work), S_OK);
+        ::AppendMenuW(m.host.get(), MF_STRING, 1, existing);
+        EXPECT_EQ(m.Query(), 0u) << existing;
+        EXPECT_EQ(::GetMenuItemCount(m.host.get()), 1);
+    }
+    // Without the ampersand it is another text; and a second handler on one menu adds nothing.
+    Menu first, second;
+    ASSERT_EQ(first.Background(work), S_OK);
+    ASSERT_EQ(second.Background(work), S_OK);
+    ::AppendMenuW(first.host.get(), MF_STRING, 1, L"Dirvane");
+    EXPECT_EQ(first.Query(), 5u);
+    EXPECT_EQ(second.menu->QueryContextMenu(first.host.get(), 0, 200, 0x7FFF, CMF_NORMAL), MAKE_HRESULT(0, 0, 0));
+}
+
+TEST_F(MenuCom, EmptyTreeGivesEmptyListEntry) {
+    std::wstring work = scratch_.MakeFolder(L"Work");
+    Menu m;
+    ASSERT_EQ(m.Background(work), S_OK);
+    EXPECT_EQ(m.Query(CMF_NORMAL, 7), 5u);
+    auto rows = m.Rows();
+    ASSERT_EQ(rows.size(), 5u) << Describe(rows);
+    EXPECT_EQ(rows[0].text, L"Dir&vane");
+    EXPECT_EQ(rows[0].id, 11u);
+    EXPECT_TRUE(rows[1].grayed);
+    EXPECT_EQ(rows[1].text, L"(Empty List)");
+    EXPECT_TRUE(rows[2].separator);
+    EXPECT_EQ(rows[3].text, L"Bookmark \"Work\"");
+    EXPECT_EQ(rows[4].text, L"Properties...");
+    EXPECT_EQ(rows[4].id, 10u);
+    EXPECT_EQ(m.Invoke(0), E_INVALIDARG);  // the greyed entry is no command
+}
+
+TEST_F(MenuCom, WorkedExample) {
+    std::wstring work = scratch_.MakeFolder(L"Work");
+    {
+        Seed seed;
+        seed.Add(scratch_ / L"Docs", L"Docs", 2);
+        seed.Add(L"", L"-");
+        seed.Add(scratch_ / L"Tools", L"Tools", 0);
+    }
+    SetAddOns(1, 1, 1);
+    BrowserWindow explorer;
+    ASSERT_TRUE(explorer.MakeForeground());
+    Menu m;
+    ASSERT_EQ(m.Background(work), S_OK);
+    EXPECT_EQ(m.Query(CMF_NORMAL, 100), 9u);
+    auto rows = m.Rows();
+    ASSERT_EQ(rows.size(), 9u) << Describe(rows);
+    const std::pair<const wchar_t*, UINT> expected[] = {
+        {L"Dir&vane", 106}, {L"Docs", 100}, {L"", 101}, {L"Tools", 102}, {L"", 103}, {L"Bookmark \"Work\"", 104},
+        {L"Properties...", 105}, {L"Copy paths to Clipboard", 107}, {L"Command prompt from this folder", 108}};
+    for (size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i].text, expected[i].first) << i;
+        EXPECT_EQ(rows[i].id, expected[i].second) << i;
+    }
+    EXPECT_TRUE(rows[0].image) << "product image";
+    EXPECT_TRUE(rows[1].image) << "colour 2";
+    EXPECT_FALSE(rows[3].image) << "colour 0 has no image";
+    EXPECT_TRUE(rows[7].checkMark && rows[8].checkMark);
+    EXPECT_EQ(m.Help(0), L"Jump to \"" + (scratch_ / L"Docs") + L"\"");
+    EXPECT_EQ(m.Help(1), L"Jump to \"\"");   // the separator's entry, empty
+    EXPECT_EQ(m.Help(3), Str(101));         // beyond the three entries of the tree
+    EXPECT_EQ(m.Help(4), Str(105));
+    EXPECT_EQ(m.Help(5), Str(104));
+    EXPECT_EQ(m.Help(7), Str(117));
+    EXPECT_EQ(m.Help(8), Str(107));
+}
+
+TEST_F(MenuCom, BookmarkCommandCaptions) {
+    std::wstring reports = scratch_.MakeFolder(L"Reports");
+    std::wstring a = scratch_.MakeFolder(L"A"), b = scratch_.MakeFolder(L"B"), c = scratch_.MakeFolder(L"C");
+    std::wstring upper = reports;
+    for (wchar_t& ch : upper) ch = static_cast<wchar_t>(::towupper(ch));
+    {
+        Seed seed;
+        seed.Add(upper, L"Upper");
+        seed.Add(c, L"C");
+    }
+    {   // Bookmarked apart from letter case.
+        Menu m;
+        ASSERT_EQ(m.Background(reports), S_OK);
+        m.Query();
+        EXPECT_NE(m.Offset(L"Unbookmark \"Reports\""), kNone) << Describe(m.Rows());
+    }
+    {   // Three folders, the first of them (C, by the descending order) bookmarked.
+        Menu m;
+        ASSERT_EQ(m.Items(scratch_.path(), {L"A", L"B", L"C"}), S_OK);
+        m.Query();
+        EXPECT_NE(m.Offset(L"Bookmark \"C\" + 1 more items"), kNone) << Describe(m.Rows());
+    }
+    {   // A caption too long for its buffer loses the end of the name, not the rest of the text.
+        std::wstring folder = L"C:\\" + std::wstring(250, L'n');
+        Menu m;
+        ASSERT_EQ(m.Drop({folder + L"\\x"}), S_OK);  // a missing file names its folder in full
+        m.Query();
+        auto rows = m.Rows();
+        ASSERT_GE(rows.size(), 4u) << Describe(rows);
+        const std::wstring& caption = rows[rows.size() - 2].text;  // above "Properties..."
+        EXPECT_EQ(caption.size(), 259u);
+        EXPECT_EQ(caption.substr(0, 20), L"Bookmark \"C:\\nnnnnnn");
+        EXPECT_EQ(caption.substr(caption.size() - 3), L"n\x2026\"");
+    }
+}
+
+TEST_F(MenuCom, NestedItemsBecomeSubmenus) {
+    std::wstring grand = scratch_.MakeFolder(L"Group\\Two\\Grand");
+    {
+        Seed seed;
+        BookmarkItem* group = seed.Add(scratch_ / L"Group", L"Group", 3);
+        seed.Add(scratch_ / L"Group\\One", L"One", 0, group);
+        seed.Add(L"", L"-", 0, group);
+        BookmarkItem* two = seed.Add(scratch_ / L"Group\\Two", L"Two", 5, group);
+        seed.Add(grand, L"Grand", 0, two);
+        seed.Add(scratch_ / L"Top", L"Top");
+    }
+    Menu m;
+    ASSERT_EQ(m.Background(scratch_.MakeFolder(L"Here")), S_OK);
+    EXPECT_EQ(m.Query(CMF_NORMAL, 100), 14u);
+    auto rows = m.Rows();
+    const std::tuple<int, const wchar_t*, UINT, bool> expected[] = {
+        {0, L"Dir&vane", 113, true}, {1, L"Group", 100, true}, {2, L"Group", 101, false}, {2, L"", 102, false},
+        {2, L"One", 103, false},     {2, L"", 104, false},     {2, L"Two", 105, true},    {3, L"Two", 106, false},
+        {3, L"", 107, false},        {3, L"Grand", 108, false}, {1, L"Top", 109, false},  {1, L"", 110, false},
+    };
+    ASSERT_GE(rows.size(), std::size(expected)) << Describe(rows);
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(rows[i].depth, std::get<0>(expected[i])) << i << "\n" << Describe(rows);
+        EXPECT_EQ(rows[i].text, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(rows[i].id, std::get<2>(expected[i])) << i;
+        EXPECT_EQ(rows[i].submenu, std::get<3>(expected[i])) << i;
+    }
+    EXPECT_TRUE(rows[1].image && rows[2].image && rows[6].image);  // colours 3 and 5
+    EXPECT_FALSE(rows[4].image);
+    EXPECT_EQ(m.Help(3), L"Jump to \"" + (scratch_ / L"Group\\One") + L"\"");
+
+    BrowserWindow explorer;
+    EXPECT_EQ(m.Invoke(8, explorer.window()), S_OK);
+    ASSERT_EQ(explorer.Browsed().size(), 1u);
+    EXPECT_TRUE(SamePath(explorer.Browsed()[0], grand)) << explorer.Browsed()[0];
+}
+
+TEST_F(MenuCom, IdentifiersStayInTheShellsRange) {
+    {
+        Seed seed;
+        for (int i = 0; i < 10; ++i) seed.Add(L"C:\\Flat" + std::to_wstring(i), L"Flat" + std::to_wstring(i));
+        BookmarkItem* group = seed.Add(L"C:\\Group", L"Group");
+        for (int i = 0; i < 5; ++i) seed.Add(L"C:\\Group\\" + std::to_wstring(i), L"Child" + std::to_wstring(i), 0, group);
+    }
+    SetAddOns(0, 1, 0);
+    auto maxId = [](const std::vector<Row>& rows) {
+        UINT most = 0;
+        for (const Row& row : rows) most = std::max(most, row.id);
+        return most;
+    };
+    {   // Seven identifiers: two bookmarks and the five fixed items.
+        Menu m;
+        ASSERT_EQ(m.Background(scratch_.path()), S_OK);
+        EXPECT_EQ(m.Query(CMF_NORMAL, 100, 106), 7u);
+        auto rows = m.Rows();
+        EXPECT_EQ(maxId(rows), 106u) << Describe(rows);
+        EXPECT_TRUE(Find(rows, L"Flat1") && !Find(rows, L"Flat2")) << Describe(rows);
+        EXPECT_TRUE(Find(rows, L"Properties...") && Find(rows, L"Command prompt from this folder"));
+        EXPECT_EQ(m.Invoke(m.Offset(L"Flat1"), nullptr), S_OK);
+    }
+    {   // The cut falls inside the submenu: its item and its own folder fit, no child.
+        Menu m;
+        ASSERT_EQ(m.Background(scratch_.path()), S_OK);
+        EXPECT_EQ(m.Query(CMF_NORMAL, 100, 116), 17u);
+        auto rows = m.Rows();
+        EXPECT_EQ(maxId(rows), 116u) << Describe(rows);
+        EXPECT_TRUE(Find(rows, L"Group") && !Find(rows, L"Child0")) << Describe(rows);
+    }
+    {   // No room for the fixed items: nothing at all.
+        Menu m;
+        ASSERT_EQ(m.Background(scratch_.path()), S_OK);
+        EXPECT_EQ(m.Query(CMF_NORMAL, 100, 104), 0u);
+        EXPECT_EQ(m.Query(CMF_NORMAL, 100, 50), 0u);
+        EXPECT_EQ(::GetMenuItemCount(m.host.get()), 0);
+    }
+}
+
+TEST_F(MenuCom, AddOnItemsFollowSelectionAndForeground) {
+    SetAddOns(1, 1, 1);
+    std::wstring data = scratch_.MakeFolder(L"Data");
+    scratch_.MakeFile(L"Data\\a.txt");
+    scratch_.MakeFile(L"Data\\b.txt");
+    BrowserWindow explorer;
+    ASSERT_TRUE(explorer.MakeForeground());
+    {   // One existing file: the editor right below the top-level item.
+        Menu m;
+        ASSERT_EQ(m.Items(data, {L"a.txt"}), S_OK);
+        m.Query();
+        EXPECT_EQ(m.Rows().back().text, L"Command prompt from this folder");
+        wchar_t text[64] = {};
+        ::GetMenuStringW(m.host.get(), 1, text, 64, MF_BYPOSITION);
+        EXPECT_STREQ(text, L"Open in Editor");
+    }
+    {   // Two files stand for their folder: no editor.
+        Menu m;
+        ASSERT_EQ(m.Items(data, {L"a.txt", L"b.txt"}), S_OK);
+        m.Query();
+        EXPECT_EQ(m.Offset(L"Open in Editor"), kNone);
+    }
+    {   // The Computer folder: no command prompt.
+        Menu m;
+        ASSERT_EQ(m.Background(kComputer), S_OK);
+        m.Query();
+        EXPECT_EQ(m.Offset(L"Command prompt from this folder"), kNone) << Describe(m.Rows());
+        EXPECT_NE(m.Offset(L"Copy paths to Clipboard"), kNone);
+    }
+    {   // The desktop in the foreground: no copy paths.
+        using SetShellWindowFn = BOOL(WINAPI*)(HWND);
+        auto setShellWindow =
+            reinterpret_cast<SetShellWindowFn>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetShellWindow"));
+        BrowserWindow desktop;
+        ASSERT_TRUE(setShellWindow && (::GetShellWindow() || setShellWindow(desktop.window())));
+        HWND shell = ::GetShellWindow();
+        if (shell != desktop.window()) ::SetForegroundWindow(shell);
+        else ASSERT_TRUE(desktop.MakeForeground());
+        ASSERT_TRUE(dvtest::WaitFor([shell] { return ::GetForegroundWindow() == shell; }));
+        Menu m;
+        ASSERT_EQ(m.Background(data), S_OK);
+        m.Query();
+        EXPECT_EQ(m.Offset(L"Copy paths to Clipboard"), kNone) << Describe(m.Rows());
+        EXPECT_NE(m.Offset(L"Command prompt from this folder"), kNone);
+    }
+}
+
+TEST_F(MenuCom, ImagesPerWindowsGeneration) {
+    {
+        Seed seed;
+        seed.Add(L"C:\\Red", L"Red", 2);
+        seed.Add(L"C:\\Plain", L"Plain", 0);
+    }
+    SetAddOns(0, 1, 0);
+    struct Generation { const wchar_t* name; const wchar_t* version; };
+    for (Generation g : {Generation{L"probe7", nullptr}, Generation{L"probexp", L"winxp"}, Generation{L"probe2k", L"win2k"}}) {
+        std::wstring exe = scratch_ / (std::wstring(g.name) + L".exe").c_str();
+        ASSERT_TRUE(::CopyFileW((dvtest::ProgramFolder() + L"\\menu_probe.exe").c_str(), exe.c_str(), FALSE));
+        std::wstring appKey = std::wstring(L"Software\\Wine\\AppDefaults\\") + g.name + L".exe";
+        if (g.version) WriteRegString(CreateRegKey(HKEY_CURRENT_USER, appKey.c_str()).get(), L"Version", g.version);
+        std::wstring report = scratch_ / (std::wstring(g.name) + L".txt").c_str();
+        DWORD code = dvtest::RunProcess(L"\"" + exe + L"\" \"" + report + L"\" \"" + scratch_.path() + L"\"");
+        ::SHDeleteKeyW(HKEY_CURRENT_USER, appKey.c_str());
+        ASSERT_EQ(code, 0u) << g.name;
+        std::wstring text = ReadTextFile(report);
+        auto has = [&](const wchar_t* line) { return text.find(line) != std::wstring::npos; };
+        SCOPED_TRACE(text);
+        if (!g.version) {
+            EXPECT_TRUE(has(L"version vista=1 prexp=0"));
+            EXPECT_TRUE(has(L"item 0 Dir&vane image=own mark=0"));
+            EXPECT_TRUE(has(L"item 1 Red image=own mark=0"));
+        } else if (wcscmp(g.version, L"winxp") == 0) {
+            EXPECT_TRUE(has(L"version vista=0 prexp=0"));
+            EXPECT_TRUE(has(L"item 0 Dir&vane image=callback mark=0"));
+            EXPECT_TRUE(has(L"item 1 Red image=callback mark=0"));
+            // The shell asks the handler to measure and draw: the icon within rows 2 to 17 of a
+            // 20-pixel row, the colour mark on rows 3 to 16.
+            EXPECT_TRUE(has(L"measure Dir&vane handled=1 width=2 height=16"));
+            EXPECT_TRUE(has(L"measure Red handled=1 width=2 height=16"));
+            EXPECT_TRUE(has(L"measure Plain handled=0"));
+            EXPECT_TRUE(has(L"draw Red handled=1 rows=3-16"));
+            EXPECT_TRUE(has(L"draw Plain handled=0"));
+            const wchar_t* drawn = L"draw Dir&vane handled=1 rows=";
+            size_t at = text.find(drawn);
+            ASSERT_NE(at, std::wstring::npos);
+            int top = -1, bottom = -1;
+            swscanf(text.c_str() + at + wcslen(drawn), L"%d-%d", &top, &bottom);
+            EXPECT_GE(top, 2);
+            EXPECT_LE(bottom, 17);
+            EXPECT_GE(bottom - top, 10);
+        } else {
+            EXPECT_TRUE(has(L"version vista=0 prexp=1"));
+            EXPECT_TRUE(has(L"item 0 Dir&vane image=none mark=1"));
+            EXPECT_TRUE(has(L"item 1 Red image=none mark=0"));
+        }
+        EXPECT_TRUE(has(L"item 1 Plain image=none mark=0"));
+        EXPECT_TRUE(has(L"item 0 Command prompt from this folder image=none mark=1"));
+    }
+}
+
+TEST_F(MenuCom, PickingABookmarkSteersTheWindow) {
+    std::wstring target = scratch_.MakeFolder(L"Target");
+    {
+        Seed seed;
+        seed.Add(target, L"Target");
+        seed.Add(kComputer, L"Computer");
+    }
+    BrowserWindow explorer;
+    Menu m;
+    ASSERT_EQ(m.Background(scratch_.MakeFolder(L"Here")), S_OK);
+    m.Query();
+    EXPECT_EQ(m.Invoke(0, explorer.window()), S_OK);
+    EXPECT_EQ(m.Invoke(1, explorer.window()), S_OK);
+    auto browsed = explorer.Browsed();
+    ASSERT_EQ(browsed.size(), 2u);
+    EXPECT_TRUE(SamePath(browsed[0], target)) << browsed[0];
+    EXPECT_TRUE(SamePath(browsed[1], kComputer)) << browsed[1];
+}
+
+TEST_F(MenuCom, CtrlCopiesAndCtrlShiftMovesAfterTheQuestion) {
+    std::wstring source = scratch_.MakeFolder(L"Source"), destination = scratch_.MakeFolder(L"Destination");
+    std::wstring a = scratch_.MakeFile(L"Source\\a.txt"), b = scratch_.MakeFile(L"Source\\b.txt");
+    { Seed seed; seed.Add(destination, L"Destination"); }
+    BrowserWindow explorer;
+    auto pick = [&](const wchar_t* name, bool shift, int answer, std::wstring& question) {
+        Menu m;
+        EXPECT_EQ(m.Items(source, {name}), S_OK);
+        m.Query();
+        HeldKeys keys(true, shift);
+        Answerer answerer(L"Dirvane", answer);
+        EXPECT_EQ(m.Invoke(0, explorer.window()), S_OK);
+        question = answerer.Text();
+        return answerer.Answered();
+    };
+    std::wstring question;
+    // No: nothing is copied, the window jumps instead.
+    ASSERT_TRUE(pick(L"a.txt", false, IDNO, question));
+    EXPECT_EQ(question, L"Copy \"" + a + L"\"\nto \"" + destination + L"\"?");
+    EXPECT_FALSE(::PathFileExistsW((destination + L"\\a.txt").c_str()));
+    EXPECT_EQ(explorer.Browsed().size(), 1u);
+    // Yes: copied, no jump.
+    ASSERT_TRUE(pick(L"a.txt", false, IDYES, question));
+    EXPECT_TRUE(::PathFileExistsW((destination + L"\\a.txt").c_str()));
+    EXPECT_TRUE(::PathFileExistsW(a.c_str()));
+    EXPECT_EQ(explorer.Browsed().size(), 1u);
+    // Ctrl+Shift: moved.
+    ASSERT_TRUE(pick(L"b.txt", true, IDYES, question));
+    EXPECT_EQ(question, L"Move \"" + b + L"\"\nto \"" + destination + L"\"?");
+    EXPECT_TRUE(::PathFileExistsW((destination + L"\\b.txt").c_str()));
+    EXPECT_FALSE(::PathFileExistsW(b.c_str()));
+    EXPECT_EQ(explorer.Browsed().size(), 1u);
+}
+
+TEST_F(MenuCom, NoQuestionWhereCopyingMakesNoSense) {
+    std::wstring data = scratch_.MakeFolder(L"Data");
+    std::wstring reports = scratch_.MakeFolder(L"Data\\Reports"), database = scratch_.MakeFolder(L"Database");
+    std::wstring upper = data;
+    for (wchar_t& ch : upper) ch = static_cast<wchar_t>(::towupper(ch));
+    {
+        Seed seed;
+        seed.Add(reports, L"Reports");
+        seed.Add(upper, L"Upper");
+        seed.Add(database, L"Database");
+        seed.Add(kComputer, L"Computer");
+    }
+    BrowserWindow explorer;
+    Menu m;
+    ASSERT_EQ(m.Background(data), S_OK);
+    m.Query();
+    HeldKeys keys(true, true);
+    Answerer answerer(L"Dirvane", IDNO);
+    for (UINT offset = 0; offset < 4; ++offset) EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
+    EXPECT_FALSE(answerer.Answered()) << answerer.Text();
+    ASSERT_EQ(explorer.Browsed().size(), 4u);
+    EXPECT_TRUE(SamePath(explorer.Browsed()[2], database));
+    EXPECT_TRUE(::PathIsDirectoryW(reports.c_str()));
+}
+
+TEST_F(MenuCom, BookmarkAndUnbookmark) {
+    std::wstring alpha = scratch_.MakeFolder(L"Alpha"), beta = scratch_.MakeFolder(L"Beta");
+    {
+        Menu m;
+        ASSERT_EQ(m.Items(scratch_.path(), {L"Alpha", L"Beta"}), S_OK);
+        m.Query();
+        UINT offset = m.Offset(L"Bookmark \"Beta\" + 1 more items");
+        ASSERT_NE(offset, kNone) << Describe(m.Rows());
+        EXPECT_EQ(m.Invoke(offset), S_OK);
+    }
+    EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{beta + L"|Beta", alpha + L"|Alpha"}));
+
+    for (int answer : {IDNO, IDYES}) {
+        Menu m;
+        ASSERT_EQ(m.Background(beta), S_OK);
+        m.Query();
+        UINT offset = m.Offset(L"Unbookmark \"Beta\"");
+        ASSERT_NE(offset, kNone) << Describe(m.Rows());
+        Answerer answerer(L"Remove Item - Dirvane", answer);
+        EXPECT_EQ(m.Invoke(offset), S_OK);
+        EXPECT_EQ(answerer.Text(), L"Remove \"Beta\" from Dirvane Bookmarks?\n\nWARNING:\nAll the subitems (if any) will "
+                                   L"be deleted as well!");
+    }
+    EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{alpha + L"|Alpha"}));
+}
+
+TEST_F(MenuCom, EditorAndCommandPromptGetTheirParameters) {
+    SetAddOns(1, 1, 0);
+    std::wstring folder = scratch_.MakeFolder(L"My Data");
+    std::wstring file = scratch_.MakeFile(L"My Data\\read me.txt");
+    std::wstring editor = scratch_ / L"editor.exe", record = scratch_ / L"record.txt";
+    ASSERT_TRUE(::CopyFileW((dvtest::ProgramFolder() + L"\\arg_recorder.exe").c_str(), editor.c_str(), FALSE));
+    ::SetEnvironmentVariableW(L"DIRVANE_RECORD", record.c_str());
+    WriteTextEditor(editor.c_str());
+    auto invoke = [&](const wchar_t* caption, bool ctrl) {
+        Menu m;
+        EXPECT_EQ(m.Items(folder, {L"read me.txt"}), S_OK);
+        m.Query();
+        UINT offset = m.Offset(caption);
+        EXPECT_NE(offset, kNone) << Describe(m.Rows());
+        HeldKeys keys(ctrl, false);
+        EXPECT_EQ(m.Invoke(offset), S_OK);
+    };
+    auto recorded = [&] {
+        std::wstring text = ReadTextFile(record);
+        return text.substr(0, text.find_first_of(L"\r\n"));
+    };
+
+    invoke(L"Open in Editor", false);
+    ASSERT_TRUE(dvtest::WaitFor([&] { return !recorded().empty(); }));
+    const std::wstring quotedFile = L"\"" + file + L"\"";
+    EXPECT_EQ(recorded().substr(recorded().size() - quotedFile.size()), quotedFile) << recorded();
+
+    ResetTextEditor();
+    invoke(L"Open in Editor", true);  // elevated: "runas"
+    std::wstring notepad = CommandLineOfNewChild(L"notepad.exe");
+    EXPECT_NE(notepad.find(quotedFile), std::wstring::npos) << notepad;
+
+    // A selected file opens the prompt in its folder.
+    invoke(L"Command prompt from this folder", false);
+    std::wstring prompt = CommandLineOfNewChild(L"cmd.exe");
+    const std::wstring parameters = L"/k pushd \"" + folder + L"\"";
+    ASSERT_GE(prompt.size(), parameters.size()) << prompt;
+    EXPECT_EQ(prompt.substr(prompt.size() - parameters.size()), parameters) << prompt;
+}
+
+TEST_F(MenuCom, CopyPathsPutsTheSelectionOnTheClipboard) {
+    SetAddOns(0, 0, 1);
+    std::wstring folder = scratch_.MakeFolder(L"Pick");
+    std::wstring x = scratch_.MakeFile(L"Pick\\x.txt"), y = scratch_.MakeFile(L"Pick\\y.txt"),
+                 z = scratch_.MakeFile(L"Pick\\z.txt");
+    BrowserWindow explorer;
+    ASSERT_TRUE(explorer.MakeForeground());
+    auto copy = [&](bool background, UINT flags) {
+        SetClipboardText(L"before");
+        Menu m;
+        EXPECT_EQ(background ? m.Background(folder) : m.Items(folder, {L"x.txt", L"y.txt", L"z.txt"}), S_OK);
+        m.Query(flags);
+        EXPECT_EQ(m.Invoke(m.Offset(L"Copy paths to Clipboard"), explorer.window()), S_OK);
+        return ClipboardText();
+    };
+    // The view's order, not the selection's.
+    explorer.ShowSelection(folder, {L"z.txt", L"x.txt", L"y.txt"});
+    EXPECT_EQ(copy(false, CMF_NORMAL), z + L"\r\n" + x + L"\r\n" + y);
+    // A click on the folder's empty area, or the flags of a background menu: the folder itself.
+    EXPECT_EQ(copy(true, CMF_NORMAL), folder);
+    EXPECT_EQ(copy(false, CMF_CANRENAME), folder);
+    EXPECT_EQ(copy(false, CMF_NODEFAULT | 0x00020000), folder);
+    // A virtual item contributes its display name.
+    explorer.ShowSelection(L"", {kComputer});
+    std::wstring computer = copy(false, CMF_NORMAL);
+    EXPECT_FALSE(computer.empty());
+    EXPECT_NE(computer.substr(0, 2), L"::") << computer;
+}
+
+TEST_F(MenuCom, HelpTextsAndInvalidRequests) {
+    { Seed seed; seed.Add(L"C:\\Data", L"Data"); }
+    Menu m;
+    ASSERT_EQ(m.Background(scratch_.path()), S_OK);
+    m.Query();
+    EXPECT_EQ(m.Help(0), L"Jump to \"C:\\Data\"");
+    EXPECT_EQ(m.Help(0, 5), L"Jump");
+    EXPECT_EQ(m.Help(0, 1), L"");
+    EXPECT_EQ(m.Help(2), L"Add, or Remove current folder from favorites list");
+    EXPECT_EQ(m.Help(3), L"Configure folder list");
+    EXPECT_EQ(m.Help(60000), L"Instantly opens the selected folder inplace");
+    char buffer[64];
+    for (UINT kind : {GCS_VERBW, GCS_VERBA, GCS_HELPTEXTA, GCS_VALIDATEW})
+        EXPECT_EQ(m.menu->GetCommandString(0, kind, nullptr, buffer, 32), E_FAIL) << kind;
+
+    CMINVOKECOMMANDINFO info = {sizeof(info)};
+    info.lpVerb = "open";
+    EXPECT_EQ(m.menu->InvokeCommand(&info), E_INVALIDARG);
+    EXPECT_EQ(m.Invoke(60000), E_INVALIDARG);
+    EXPECT_EQ(m.Invoke(3), S_OK);  // Properties...
+}
+
+TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
+    {
+        Seed seed;
+        seed.Add(L"C:\\Red", L"Red", 2);
+        seed.Add(L"", L"-");
+        BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
+        seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
+    }
+    SetAddOns(1, 1, 1);
+    std::wstring folder = scratch_.MakeFolder(L"Leak");
+    auto cycle = [&] {
+        Menu m;
+        m.Background(folder);
+        m.Query();
+    };
+    for (int i = 0; i < 20; ++i) cycle();
+    const size_t gdi = GdiObjectCount(), user = UserObjectCount();
+    for (int i = 0; i < 1000; ++i) cycle();
+    EXPECT_EQ(GdiObjectCount(), gdi);
+    EXPECT_EQ(UserObjectCount(), user);
+}
+
+} // namespace

@@ -34,3 +34,16 @@
 #define IDI_PRODUCT             213  // 16 x 16
 #define IDI_UPDATE              218  // 16 x 16
 #define IDB_COPY_PATHS_MARK     219  // 14 x 13 monochrome
+
+// Updater: the update dialog and its strings.
+#define IDD_UPDATER                 32767
+#define IDS_UPD_STARTING            250  // "Starting up..."
+#define IDS_UPD_CHECKING            251  // "Checking for updates: %d%% done"
+#define IDS_UPD_DOWNLOADING         252  // "Downloading: %d%% done"
+#define IDS_UPD_LAUNCHING           253  // "Download complete.\nLaunching installer..."
+#define IDS_UPD_ERROR               254  // "Error:\n%s"
+#define IDS_UPD_NEW_VERSION         255  // "New version %s is available!\n%s"
+#define IDS_UPD_LATEST              256  // "You are running the latest version."
+#define IDS_UPD_UNKNOWN_FORMAT      257  // "Unknown data file format."
+#define IDS_UPD_FILTER_PROGRAMS     258  // "Programs (*.exe)"
+#define IDS_UPD_FILTER_ALL          259  // "All (*.*)"

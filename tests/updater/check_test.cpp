@@ -1,0 +1,349 @@
+// The update check against the test run's update server on 127.0.0.1: the request, the reply's
+// keys, the version comparison, the registry outcome, the temporary file, progress and cancellation.
+#include "update_server_control.h"
+#include "updater/updater.h"
+#include "common/com.h"
+#include "common/registry.h"
+#include "common/system.h"
+#include "store/settings.h"
+#include <gtest/gtest.h>
+#include <chrono>
+
+using namespace dv;
+using namespace updtest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char* kDl = "http://127.0.0.1:1/download/DirvaneSetup.exe";
+
+class UpdateCheck : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(L"2.0.0.26", GetModuleVersionString(ResourceInstance()));  // the program's version block
+        tempFilesBefore_ = CountTempReplyFiles();
+    }
+    void TearDown() override {
+        // Every check removes its temporary reply file, whatever its outcome.
+        EXPECT_EQ(tempFilesBefore_, CountTempReplyFiles());
+        EXPECT_EQ(0, Module().GetLockCount());
+    }
+
+    // Runs one check to its end, as the dialog would: with a window for the notifications.
+    std::unique_ptr<CUpdater> Check(const std::wstring& server = ServerBase()) {
+        auto updater = std::make_unique<CUpdater>(recorder_.window(), 100, kProductKeyPath, server.c_str());
+        recorder_.Clear();
+        updater->StartCheck();
+        EXPECT_TRUE(dvtest::WaitFor([&] { return recorder_.Completed(); }));
+        EXPECT_TRUE(dvtest::WaitFor([&] { return !updater->IsWorkerRunning(); }));
+        EXPECT_FALSE(updater->IsBusy());
+        EXPECT_EQ(UpdaterPhaseChecked, updater->Phase());
+        return updater;
+    }
+
+    dvtest::CleanProductKey cleanKey_;
+    NotificationRecorder recorder_;
+    int tempFilesBefore_ = 0;
+};
+
+TEST(UpdateRequest, PathIsExactlyBelowTheServersRoot) {
+    for (const wchar_t* base : {L"http://127.0.0.1:8080", L"http://127.0.0.1:8080/", L"http://127.0.0.1:8080//",
+                                L"http://127.0.0.1:8080/ignored/path/"}) {
+        EXPECT_EQ(L"http://127.0.0.1:8080/cgi-bin/update.pl?key=Dirvane", BuildUpdateRequestUrl(base, L"Dirvane"))
+            << base;
+    }
+    EXPECT_EQ(L"https://update.example/cgi-bin/update.pl?key=a b&c",
+              BuildUpdateRequestUrl(L"https://update.example/", L"a b&c"));  // the key is not encoded
+    EXPECT_EQ(0u, std::wstring(DefaultUpdateServer()).find(L"https://"));
+}
+
+TEST(UpdateRequest, VersionsCompareComponentByComponentAsUnsigned) {
+    EXPECT_TRUE(IsNewerVersion(L"2.0.1.0", L"2.0.0.26"));
+    EXPECT_FALSE(IsNewerVersion(L"2.0.0.26", L"2.0.0.26"));
+    EXPECT_FALSE(IsNewerVersion(L"1.9.0.30", L"2.0.0.26"));  // later components do not outweigh
+    EXPECT_TRUE(IsNewerVersion(L"3", L"2.0.0.26"));
+    EXPECT_FALSE(IsNewerVersion(L"2", L"2.0.0.0"));
+    EXPECT_TRUE(IsNewerVersion(L"2.0.0.4294967295", L"2.0.0.26"));
+    EXPECT_EQ(0xFFFFFFFFu, ParseVersion(L"99999999999.1").part[0]);  // saturates, never wraps
+    EXPECT_EQ(1u, ParseVersion(L"99999999999.1").part[1]);
+    ModuleVersion junk = ParseVersion(L"v2.1");
+    EXPECT_EQ(0u, junk.part[0] | junk.part[1] | junk.part[2] | junk.part[3]);
+}
+
+TEST(UpdateRequest, ProposedFileNameIsReducedToABareName) {
+    struct Case {
+        const wchar_t* offered;
+        const wchar_t* kept;
+    } cases[] = {
+        {L"DirvaneSetup.exe", L"DirvaneSetup.exe"},
+        {L"C:\\Windows\\System32\\setup.exe", L"setup.exe"},
+        {L"../../dist/setup-2.0.exe", L"setup-2.0.exe"},
+        {L"\\\\server\\share\\Dirvane Setup.exe", L"Dirvane Setup.exe"},
+        {L"C:setup.exe", L""},
+        {L"dist/", L""},
+        {L"..", L""},
+        {L"setup?.exe", L""},
+        {L"CON", L""},
+        {L"nul.exe", L""},
+        {L"com7.txt", L""},
+        {L"console.exe", L"console.exe"},
+        {L"", L""},
+    };
+    for (const Case& c : cases) {
+        wchar_t name[kMaxText];
+        CopyText(name, kMaxText, c.offered);
+        ReduceToBareFileName(name);
+        EXPECT_STREQ(c.kept, name) << c.offered;
+    }
+}
+
+TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
+    StoreUpdateState(0, L"20000101");
+    UseScenario({Reply("2.0.1.0", "Faster menus.", kDl, "DirvaneSetup.exe")});
+    auto updater = Check();
+    EXPECT_EQ(std::vector<std::string>{"GET /cgi-bin/update.pl?key=Dirvane"}, Requests());
+    EXPECT_STREQ(L"Dirvane", updater->Key());
+    EXPECT_STREQ(L"2.0.0.26", updater->CurrentVersion());
+    EXPECT_FALSE(updater->IsError());
+    EXPECT_TRUE(updater->IsAvailable());
+    EXPECT_STREQ(L"2.0.1.0", updater->NewVersion());
+    EXPECT_STREQ(L"Faster menus.", updater->Description());
+    EXPECT_STREQ(L"http://127.0.0.1:1/download/DirvaneSetup.exe", updater->DownloadUrl());
+    EXPECT_STREQ(L"DirvaneSetup.exe", updater->InstallerFile());
+    DWORD avail = 7;
+    std::wstring day;
+    EXPECT_TRUE(StoredUpdateAvail(avail));
+    EXPECT_EQ(1u, avail);
+    EXPECT_TRUE(StoredLastCheck(day));
+    EXPECT_EQ(TodayUtc(), day);
+    EXPECT_TRUE(updater->IsUpdateAvailable());
+}
+
+TEST_F(UpdateCheck, SameOrOlderVersionIsNotAvailable) {
+    for (const char* version : {"2.0.0.26", "1.9.0.30"}) {
+        StoreUpdateState(1, L"20000101");
+        UseScenario({Reply(version, "", kDl, "DirvaneSetup.exe")});
+        auto updater = Check();
+        EXPECT_FALSE(updater->IsError()) << version;
+        EXPECT_FALSE(updater->IsAvailable()) << version;
+        DWORD avail = 7;
+        std::wstring day;
+        EXPECT_TRUE(StoredUpdateAvail(avail));
+        EXPECT_EQ(0u, avail) << version;  // the menu item goes away
+        EXPECT_TRUE(StoredLastCheck(day));
+        EXPECT_EQ(TodayUtc(), day);
+        EXPECT_FALSE(updater->IsUpdateAvailable());
+    }
+}
+
+TEST_F(UpdateCheck, SingleNumberVersionCountsAsMajor) {
+    UseScenario({Reply("3", "", kDl, "DirvaneSetup.exe")});
+    auto updater = Check();
+    EXPECT_FALSE(updater->IsError());
+    EXPECT_TRUE(updater->IsAvailable());
+    EXPECT_STREQ(L"3", updater->NewVersion());
+}
+
+TEST_F(UpdateCheck, ReplyWithoutFileNameOrWithAPath) {
+    UseScenario({Reply("2.0.1.0", "", kDl, nullptr)});
+    auto updater = Check();
+    EXPECT_FALSE(updater->IsError());
+    EXPECT_TRUE(updater->IsAvailable());
+    EXPECT_STREQ(L"", updater->InstallerFile());  // the user names the file
+
+    UseScenario({Reply("2.0.1.0", "", kDl, "C:\\Windows\\System32\\DirvaneSetup.exe")});
+    updater = Check();
+    EXPECT_STREQ(L"DirvaneSetup.exe", updater->InstallerFile());
+}
+
+TEST_F(UpdateCheck, UnusableRepliesAreErrorsAndStoreNothing) {
+    struct Case {
+        std::string reply;
+        int status;
+        const wchar_t* description;
+    } cases[] = {
+        {Reply(nullptr, nullptr, kDl, "DirvaneSetup.exe"), 200, L"Unknown data file format."},  // no "Ver"
+        {Reply("2.0.1.0", "News", nullptr, "DirvaneSetup.exe"), 200, L"News"},                // no "DL"
+        {Reply(nullptr, "Server is down for maintenance.", nullptr, nullptr), 200,
+         L"Server is down for maintenance."},  // the server's own error
+        {"", 200, L"Unknown data file format."},
+        {"<html>Internal error</html>", 500, L"Unknown data file format."},
+    };
+    for (const Case& c : cases) {
+        StoreUpdateState(1, L"20000101");
+        Scenario scenario{c.reply};
+        scenario.status = c.status;
+        UseScenario(scenario);
+        auto updater = Check();
+        EXPECT_TRUE(updater->IsError()) << c.reply;
+        EXPECT_STREQ(c.description, updater->Description()) << c.reply;
+        DWORD avail = 0;
+        std::wstring day;
+        EXPECT_TRUE(StoredUpdateAvail(avail));
+        EXPECT_EQ(1u, avail);  // an earlier offer stays
+        EXPECT_TRUE(StoredLastCheck(day));
+        EXPECT_EQ(L"20000101", day);
+        EXPECT_TRUE(updater->IsUpdateAvailable());
+    }
+}
+
+TEST_F(UpdateCheck, ServerThatIsDownGivesAnError) {
+    auto updater = Check(DownServerBase());
+    EXPECT_TRUE(updater->IsError());
+    EXPECT_STREQ(L"Unknown data file format.", updater->Description());
+    DWORD avail = 0;
+    EXPECT_FALSE(StoredUpdateAvail(avail));
+    EXPECT_FALSE(updater->IsUpdateAvailable());
+}
+
+TEST_F(UpdateCheck, OwnerlessCheckRunsInTheBackgroundAndHoldsTheModule) {
+    UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe")});
+    CUpdater updater(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+    EXPECT_FALSE(updater.IsUpdateAvailable());
+    updater.StartCheck();
+    EXPECT_TRUE(updater.IsBusy());
+    EXPECT_GT(Module().GetLockCount(), 0);
+    ASSERT_TRUE(dvtest::WaitFor([&] { return !updater.IsWorkerRunning(); }));
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }));
+    EXPECT_TRUE(updater.IsAvailable());
+    EXPECT_TRUE(updater.IsUpdateAvailable());
+}
+
+TEST_F(UpdateCheck, AvailabilityComesFromTheRegistryOnly) {
+    CUpdater updater(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+    EXPECT_FALSE(updater.IsUpdateAvailable());
+    StoreUpdateState(5, L"x");
+    EXPECT_TRUE(updater.IsUpdateAvailable());
+    StoreUpdateState(0, L"x");
+    EXPECT_FALSE(updater.IsUpdateAvailable());
+    dv::unique_hkey key = dv::CreateRegKey(HKEY_CURRENT_USER, dvtest::kProductKey);
+    dv::WriteRegString(key.get(), L"UpdateAvail", L"1");
+    EXPECT_FALSE(updater.IsUpdateAvailable());
+}
+
+// A server that accepts the connection and then says nothing must not hold up the host: letting go
+// of the updater returns at once, and the module stays locked until the worker has given up.
+TEST_F(UpdateCheck, StalledServerDoesNotHoldUpTheRelease) {
+    StoreUpdateState(1, L"20000101");
+    Scenario stall;
+    stall.stall = true;
+    stall.stallSeconds = 2;
+    UseScenario(stall);
+    auto updater = std::make_unique<CUpdater>(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+    updater->StartCheck();
+    ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));  // the transfer hangs on the server
+
+    auto start = Clock::now();
+    updater.reset();
+    auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_LT(took.count(), 200);
+    EXPECT_GT(Module().GetLockCount(), 0);  // DllCanUnloadNow would say S_FALSE
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }, std::chrono::seconds(20)));
+    DWORD avail = 0;
+    std::wstring day;
+    EXPECT_TRUE(StoredUpdateAvail(avail));
+    EXPECT_EQ(1u, avail);
+    EXPECT_TRUE(StoredLastCheck(day));
+    EXPECT_EQ(L"20000101", day);
+}
+
+// CancelAndWait on the owner's thread while the worker sends it progress: the wait keeps the
+// thread's messages flowing, so neither waits for the other.
+TEST_F(UpdateCheck, CancelAndWaitOnTheOwnersThreadDoesNotDeadlock) {
+    Scenario slow{Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe")};
+    UseScenario(slow);
+    auto updater = std::make_unique<CUpdater>(recorder_.window(), 100, kProductKeyPath, ServerBase().c_str());
+    updater->StartCheck();
+    // Without pumping: wait until the worker sits in a send to this thread.
+    auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) && Clock::now() < deadline) ::Sleep(1);
+    ASSERT_TRUE(HIWORD(::GetQueueStatus(QS_SENDMESSAGE)));
+    EXPECT_TRUE(recorder_.notifications().empty());
+    updater->CancelAndWait();
+    EXPECT_FALSE(updater->IsWorkerRunning());
+    EXPECT_TRUE(updater->IsCancelled());
+    EXPECT_TRUE(updater->IsError());
+    EXPECT_FALSE(recorder_.ProgressPercents().empty());  // the pending send was delivered during the wait
+
+    // The cancel event stays signalled: a later check of the same object is aborted too.
+    UseScenario(slow);
+    recorder_.Clear();
+    updater->StartCheck();
+    ASSERT_TRUE(dvtest::WaitFor([&] { return recorder_.Completed() && !updater->IsWorkerRunning(); }));
+    EXPECT_TRUE(updater->IsError());
+    EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(UpdateCheck, ProgressIsReportedFromEachTransfersStart) {
+    UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe")});
+    auto updater = Check();
+    std::vector<int> first = recorder_.ProgressPercents();
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(100, first.back());
+    for (size_t i = 1; i < first.size(); ++i) EXPECT_NE(first[i - 1], first[i]);  // only changes are sent
+
+    recorder_.Clear();
+    updater->StartCheck();  // the same object again: the first percentage is reported afresh
+    ASSERT_TRUE(dvtest::WaitFor([&] { return recorder_.Completed() && !updater->IsWorkerRunning(); }));
+    EXPECT_EQ(first, recorder_.ProgressPercents());
+}
+
+TEST_F(UpdateCheck, CallbackPercentagesAbortAndComSlots) {
+    CUpdater updater(recorder_.window(), 100, kProductKeyPath, ServerBase().c_str());
+    CUpdaterBindStatusCallback* callback = updater.Callback();
+    auto progress = [&](ULONG done, ULONG max, ULONG status) {
+        recorder_.Clear();
+        EXPECT_EQ(S_OK, callback->OnProgress(done, max, status, nullptr));
+        std::vector<int> sent = recorder_.ProgressPercents();  // sent synchronously on this thread
+        return sent.empty() ? -2 : sent.back();
+    };
+    EXPECT_EQ(0, progress(0, 0, BINDSTATUS_CONNECTING));
+    EXPECT_EQ(-2, progress(5, 0, BINDSTATUS_SENDINGREQUEST));  // still 0: nothing sent
+    EXPECT_EQ(25, progress(50, 200, BINDSTATUS_DOWNLOADINGDATA));
+    EXPECT_EQ(99, progress(0xFFFFFFF0u, 0xFFFFFFFFu, BINDSTATUS_DOWNLOADINGDATA));  // no overflow
+    EXPECT_EQ(100, progress(30, 20, BINDSTATUS_DOWNLOADINGDATA));  // more than announced stays at 100
+    EXPECT_EQ(-2, progress(40, 20, BINDSTATUS_DOWNLOADINGDATA));
+    EXPECT_EQ(-2, progress(7, 9, BINDSTATUS_ENDDOWNLOADDATA));  // 100 again: not sent...
+    EXPECT_EQ(100, progress(0, 0, BINDSTATUS_ENDDOWNLOADDATA));  // ...but the end reset the memory
+    EXPECT_EQ(0, progress(0, 10, BINDSTATUS_BEGINDOWNLOADDATA));
+    EXPECT_FALSE(callback->TransferIncomplete());
+    EXPECT_EQ(100, progress(5, 10, BINDSTATUS_ENDDOWNLOADDATA));  // ended short of the announced size
+    EXPECT_TRUE(callback->TransferIncomplete());
+    callback->ResetProgress();
+    EXPECT_FALSE(callback->TransferIncomplete());
+    progress(10, 10, BINDSTATUS_ENDDOWNLOADDATA);
+    EXPECT_FALSE(callback->TransferIncomplete());
+
+    EXPECT_EQ(E_POINTER, callback->QueryInterface(IID_IUnknown, nullptr));
+    void* out = nullptr;
+    EXPECT_EQ(E_NOINTERFACE, callback->QueryInterface(IID_IBinding, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(S_OK, callback->QueryInterface(IID_IBindStatusCallback, &out));
+    EXPECT_EQ(static_cast<IBindStatusCallback*>(callback), out);
+    EXPECT_EQ(2u, callback->AddRef());
+    EXPECT_EQ(1u, callback->Release());
+    EXPECT_EQ(0u, callback->Release());
+    EXPECT_EQ(0u, callback->Release());  // never below zero, never deleted
+    EXPECT_EQ(E_NOTIMPL, callback->OnStartBinding(0, nullptr));
+    EXPECT_EQ(E_NOTIMPL, callback->OnStopBinding(S_OK, nullptr));
+
+    DWORD flags = 0;
+    BINDINFO info = {};
+    EXPECT_EQ(E_POINTER, callback->GetBindInfo(nullptr, &info));
+    EXPECT_EQ(E_POINTER, callback->GetBindInfo(&flags, nullptr));
+    info.cbSize = 127;
+    EXPECT_EQ(E_INVALIDARG, callback->GetBindInfo(&flags, &info));
+    info.cbSize = sizeof(info);
+    info.dwBindVerb = BINDVERB_POST;
+    EXPECT_EQ(E_NOTIMPL, callback->GetBindInfo(&flags, &info));
+    info.dwBindVerb = BINDVERB_PUT;
+    EXPECT_EQ(E_UNEXPECTED, callback->GetBindInfo(&flags, &info));
+    EXPECT_EQ(0u, flags);
+
+    updater.Cancel();
+    recorder_.Clear();
+    EXPECT_EQ(E_ABORT, callback->OnProgress(1, 2, BINDSTATUS_DOWNLOADINGDATA, nullptr));
+    EXPECT_TRUE(recorder_.notifications().empty());
+}
+
+} // namespace

@@ -1,0 +1,13 @@
+// Stands in for a downloaded installer: records that it ran by writing "<its own path>.ran".
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    wchar_t path[MAX_PATH + 8];
+    DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return 1;
+    lstrcatW(path, L".ran");
+    HANDLE file = ::CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 1;
+    ::CloseHandle(file);
+    return 0;
+}

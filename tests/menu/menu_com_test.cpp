@@ -4,6 +4,7 @@
 #include "common/test_support.h"
 #include "common/shell_objects.h"
 #include "common/registry.h"
+#include "common/resource_counts.h"
 #include "common/text.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
@@ -58,6 +59,19 @@ struct Menu {
         HRESULT hr = menu->QueryContextMenu(host.get(), 0, firstId, lastId, flags);
         EXPECT_TRUE(SUCCEEDED(hr));
         return HRESULT_CODE(hr);
+    }
+    // Builds the menu while window is in the foreground: tests running beside this one may raise
+    // windows of their own at any time, so the build is repeated until the foreground held.
+    UINT QueryWhileForeground(HWND window, UINT flags = CMF_NORMAL, UINT firstId = 100) {
+        UINT used = 0;
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            ::SetForegroundWindow(window);
+            dvtest::WaitFor([window] { return ::GetForegroundWindow() == window; }, std::chrono::seconds(5));
+            host.reset(::CreatePopupMenu());
+            used = Query(flags, firstId);
+            if (::GetForegroundWindow() == window) break;
+        }
+        return used;
     }
     std::vector<Row> Rows() const { return ReadMenu(host.get()); }
     UINT Offset(const std::wstring& caption) const {
@@ -186,10 +200,9 @@ TEST_F(MenuCom, WorkedExample) {
     }
     SetAddOns(1, 1, 1);
     BrowserWindow explorer;
-    ASSERT_TRUE(explorer.MakeForeground());
     Menu m;
     ASSERT_EQ(m.Background(work), S_OK);
-    EXPECT_EQ(m.Query(CMF_NORMAL, 100), 9u);
+    EXPECT_EQ(m.QueryWhileForeground(explorer.window(), CMF_NORMAL, 100), 9u);
     auto rows = m.Rows();
     ASSERT_EQ(rows.size(), 9u) << Describe(rows);
     const std::pair<const wchar_t*, UINT> expected[] = {
@@ -331,11 +344,10 @@ TEST_F(MenuCom, AddOnItemsFollowSelectionAndForeground) {
     scratch_.MakeFile(L"Data\\a.txt");
     scratch_.MakeFile(L"Data\\b.txt");
     BrowserWindow explorer;
-    ASSERT_TRUE(explorer.MakeForeground());
     {   // One existing file: the editor right below the top-level item.
         Menu m;
         ASSERT_EQ(m.Items(data, {L"a.txt"}), S_OK);
-        m.Query();
+        m.QueryWhileForeground(explorer.window());
         EXPECT_EQ(m.Rows().back().text, L"Command prompt from this folder");
         wchar_t text[64] = {};
         ::GetMenuStringW(m.host.get(), 1, text, 64, MF_BYPOSITION);
@@ -350,7 +362,7 @@ TEST_F(MenuCom, AddOnItemsFollowSelectionAndForeground) {
     {   // The Computer folder: no command prompt.
         Menu m;
         ASSERT_EQ(m.Background(kComputer), S_OK);
-        m.Query();
+        m.QueryWhileForeground(explorer.window());
         EXPECT_EQ(m.Offset(L"Command prompt from this folder"), kNone) << Describe(m.Rows());
         EXPECT_NE(m.Offset(L"Copy paths to Clipboard"), kNone);
     }
@@ -360,13 +372,9 @@ TEST_F(MenuCom, AddOnItemsFollowSelectionAndForeground) {
             reinterpret_cast<SetShellWindowFn>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetShellWindow"));
         BrowserWindow desktop;
         ASSERT_TRUE(setShellWindow && (::GetShellWindow() || setShellWindow(desktop.window())));
-        HWND shell = ::GetShellWindow();
-        if (shell != desktop.window()) ::SetForegroundWindow(shell);
-        else ASSERT_TRUE(desktop.MakeForeground());
-        ASSERT_TRUE(dvtest::WaitFor([shell] { return ::GetForegroundWindow() == shell; }));
         Menu m;
         ASSERT_EQ(m.Background(data), S_OK);
-        m.Query();
+        m.QueryWhileForeground(::GetShellWindow());
         EXPECT_EQ(m.Offset(L"Copy paths to Clipboard"), kNone) << Describe(m.Rows());
         EXPECT_NE(m.Offset(L"Command prompt from this folder"), kNone);
     }
@@ -580,9 +588,14 @@ TEST_F(MenuCom, CopyPathsPutsTheSelectionOnTheClipboard) {
         SetClipboardText(L"before");
         Menu m;
         EXPECT_EQ(background ? m.Background(folder) : m.Items(folder, {L"x.txt", L"y.txt", L"z.txt"}), S_OK);
-        m.Query(flags);
-        EXPECT_EQ(m.Invoke(m.Offset(L"Copy paths to Clipboard"), explorer.window()), S_OK);
-        return ClipboardText();
+        std::wstring text;
+        for (int attempt = 0; attempt < 5; ++attempt) {  // as QueryWhileForeground
+            m.QueryWhileForeground(explorer.window(), flags);
+            EXPECT_EQ(m.Invoke(m.Offset(L"Copy paths to Clipboard"), explorer.window()), S_OK);
+            text = ClipboardText();
+            if (::GetForegroundWindow() == explorer.window()) break;
+        }
+        return text;
     };
     // The view's order, not the selection's.
     explorer.ShowSelection(folder, {L"z.txt", L"x.txt", L"y.txt"});
@@ -636,10 +649,12 @@ TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
         m.Query();
     };
     for (int i = 0; i < 20; ++i) cycle();
-    const size_t gdi = GdiObjectCount(), user = UserObjectCount();
+    const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
     for (int i = 0; i < 1000; ++i) cycle();
-    EXPECT_EQ(GdiObjectCount(), gdi);
-    EXPECT_EQ(UserObjectCount(), user);
+    const dvtest::ResourceCounts after = dvtest::CurrentResourceCounts();
+    EXPECT_EQ(after.gdi, before.gdi);
+    EXPECT_EQ(after.user, before.user);
+    EXPECT_EQ(after.kernel, before.kernel);
 }
 
 } // namespace

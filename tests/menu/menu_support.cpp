@@ -409,32 +409,4 @@ std::wstring CommandLineOfNewChild(const wchar_t* exeName) {
     return line;
 }
 
-size_t GdiObjectCount() {
-    if (DWORD count = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS)) return count;
-    // Where that is not counted (Wine), count the process's GDI handle table from its PEB.
-    struct Entry { UINT64 object; USHORT process; USHORT count; USHORT unique; UCHAR type; UCHAR flags; UINT64 user; };
-    const BYTE* peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
-    const Entry* table = *reinterpret_cast<Entry* const*>(peb + 0xF8);
-    if (!table) return 0;
-    const USHORT self = static_cast<USHORT>(::GetCurrentProcessId());
-    size_t count = 0;
-    for (size_t i = 0; i < 0x10000; ++i)
-        if (table[i].type && (table[i].process == self || table[i].process == 0)) ++count;
-    return count;
-}
-
-size_t UserObjectCount() {
-    if (DWORD count = ::GetGuiResources(::GetCurrentProcess(), GR_USEROBJECTS)) return count;
-    // Wine accepts a handle's 16-bit index alone: count the menus and windows behind every index.
-    size_t count = 0;
-    for (UINT_PTR handle = 0x20; handle < 0xFFF0; handle += 2) {
-        if (::IsMenu(reinterpret_cast<HMENU>(handle))) ++count;
-        HWND window = reinterpret_cast<HWND>(handle);
-        DWORD process = 0;
-        if (::IsWindow(window) && ::GetWindowThreadProcessId(window, &process) && process == ::GetCurrentProcessId())
-            ++count;
-    }
-    return count;
-}
-
 } // namespace menutest

@@ -95,8 +95,4 @@ void SetClipboardText(const std::wstring& text);
 // read, then ended. Empty when none appeared in time.
 std::wstring CommandLineOfNewChild(const wchar_t* exeName);
 
-// Live GDI objects and USER menus and windows of this process.
-size_t GdiObjectCount();
-size_t UserObjectCount();
-
 } // namespace menutest

@@ -118,16 +118,16 @@ private:
         if (bHandled) return TRUE;                                                                    \
     }
 
-#define DV_NOTIFY_HANDLER(id, code, func)                                                             \
+#define DV_NOTIFY_HANDLER(id, cd, func)                                                               \
     if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->idFrom == static_cast<UINT_PTR>(id) && \
-        reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(code)) {                         \
+        reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd)) {                           \
         bHandled = TRUE;                                                                              \
         lResult = func(static_cast<int>(wParam), reinterpret_cast<LPNMHDR>(lParam), bHandled);        \
         if (bHandled) return TRUE;                                                                    \
     }
 
-#define DV_NOTIFY_CODE_HANDLER(code, func)                                                            \
-    if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(code)) {    \
+#define DV_NOTIFY_CODE_HANDLER(cd, func)                                                              \
+    if (uMsg == WM_NOTIFY && reinterpret_cast<LPNMHDR>(lParam)->code == static_cast<UINT>(cd)) {      \
         bHandled = TRUE;                                                                              \
         lResult = func(static_cast<int>(wParam), reinterpret_cast<LPNMHDR>(lParam), bHandled);        \
         if (bHandled) return TRUE;                                                                    \

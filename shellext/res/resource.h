@@ -47,3 +47,60 @@
 #define IDS_UPD_UNKNOWN_FORMAT      257  // "Unknown data file format."
 #define IDS_UPD_FILTER_PROGRAMS     258  // "Programs (*.exe)"
 #define IDS_UPD_FILTER_ALL          259  // "All (*.*)"
+
+// Manager: dialogs, menu, accelerators, controls, commands and strings.
+#define IDD_MANAGER             103
+#define IDD_ITEM_EDIT           104
+#define IDR_MANAGER_MENU        208
+#define IDR_MANAGER_ACCEL       209
+
+#define IDC_BOOKMARK_TREE       201
+#define IDC_NEW                 204
+#define IDC_EDIT                205
+#define IDC_REMOVE              206
+#define IDC_MOVE_UP             208
+#define IDC_MOVE_DOWN           209
+#define IDC_CAPTION             210
+#define IDC_PATH                211
+#define IDC_BROWSE_FOLDER       212
+#define IDC_APPEND_TO_ROOT      213
+#define IDC_INDENT              214
+#define IDC_UNINDENT            216
+#define IDC_COLOR_BOX           224
+
+#define ID_FOLDER_PASTE         32775
+#define ID_FOLDER_UNINDENT      32776
+#define ID_FOLDER_INDENT        32777
+#define ID_FOLDER_MOVE_DOWN     32778
+#define ID_FOLDER_MOVE_UP       32779
+#define ID_FOLDER_REMOVE        32780
+#define ID_FOLDER_EDIT          32781
+#define ID_FOLDER_NEW           32782
+#define ID_HELP_ABOUT           32793
+#define ID_ACCEL_MOVE_UP        32794
+#define ID_ACCEL_MOVE_DOWN      32795
+#define ID_ACCEL_INDENT         32796
+#define ID_ACCEL_UNINDENT       32797
+#define ID_ACCEL_PASTE          32798
+#define ID_ACCEL_NEW            32799
+#define ID_ACCEL_EDIT           32800
+#define ID_ACCEL_REMOVE         32801
+#define ID_OPTIONS_EDITOR       32804
+#define ID_OPTIONS_RUN_CMD      32805
+#define ID_FOLDER_EXIT          32806
+#define ID_HELP_SUPPORT         32808
+#define ID_HELP_HOMEPAGE        32810
+#define ID_ACCEL_PASTE_SHIFT    32813
+#define ID_HELP_CHECK_UPDATES   32815
+#define ID_OPTIONS_COPY_PATHS   32817
+#define ID_OPTIONS_OTHER_EDITOR 32819
+#define ID_OPTIONS_RESET_EDITOR 32820
+#define ID_FOLDER_SORT_AZ       32823
+#define ID_FOLDER_SORT_ZA       32824
+
+#define IDS_MGR_BROWSE_PROMPT   280  // "Where do you want to jump today? :)"
+#define IDS_MGR_BROWSE_TITLE    281  // "Browse For Folder - Dirvane"
+#define IDS_MGR_EDITOR_TITLE    282  // "Set Path to Text Editor"
+#define IDS_MGR_EDITOR_FILTER   283  // "Programs (*.exe)"
+#define IDS_MGR_ABOUT_TITLE     284  // "About - Dirvane"
+#define IDS_MGR_ABOUT_TEXT      285  // "Dirvane Shell Extension for Windows\nVersion %s\n\n..."

@@ -1,0 +1,87 @@
+// The manager's Options and Help menus.
+#include "manager_dlg.h"
+#include "clipboard.h"
+#include "common/module_flags.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "store/settings.h"
+#include <commdlg.h>
+#include <shellapi.h>
+#include <string>
+#include <vector>
+
+namespace dv {
+
+LRESULT CManagerDlg::OnInitMenuPopup(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    if (HIWORD(lParam)) return 0;  // the window menu
+    HMENU bar = ::GetMenu(m_hWnd);
+    UpdatePasteItem(bar);
+    UpdateOptionsMenu(bar);
+    return 0;
+}
+
+void CManagerDlg::UpdatePasteItem(HMENU menu) {
+    std::vector<std::wstring> paths;
+    const bool available = GetClipboardFolderPaths(paths);
+    ::EnableMenuItem(menu, ID_FOLDER_PASTE, MF_BYCOMMAND | (available ? MF_ENABLED : MF_GRAYED));
+}
+
+void CManagerDlg::UpdateOptionsMenu(HMENU menu) {
+    const DWORD flags = ReadAddOnFlags();
+    auto check = [menu](UINT id, bool on) { ::CheckMenuItem(menu, id, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED)); };
+    check(ID_OPTIONS_EDITOR, (flags & AddOnNotepadView) != 0);
+    check(ID_OPTIONS_RUN_CMD, (flags & AddOnRunCmd) != 0);
+    check(ID_OPTIONS_COPY_PATHS, (flags & AddOnCopyToClipboard) != 0);
+
+    // "Reset" only when there is an editor of one's own to reset: a stored program that exists.
+    wchar_t editor[kMaxText] = {};
+    bool resettable = false;
+    if (ReadTextEditor(editor) && editor[0]) {
+        const DWORD attributes = ::GetFileAttributesW(editor);
+        resettable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    ::EnableMenuItem(menu, ID_OPTIONS_RESET_EDITOR, MF_BYCOMMAND | (resettable ? MF_ENABLED : MF_GRAYED));
+}
+
+void CManagerDlg::UseAnotherEditor() {
+    wchar_t file[kMaxText] = {};
+    ReadTextEditor(file);
+    const std::wstring title = LoadResString(IDS_MGR_EDITOR_TITLE);
+    // Description, pattern, and the empty entry that ends the list.
+    std::wstring filter = LoadResString(IDS_MGR_EDITOR_FILTER);
+    filter.push_back(L'\0');
+    filter.append(L"*.EXE");
+    filter.push_back(L'\0');
+    filter.push_back(L'\0');
+
+    OPENFILENAMEW dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = m_hWnd;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = kMaxText;
+    dialog.lpstrTitle = title.c_str();
+    dialog.Flags = OFN_READONLY | OFN_NOCHANGEDIR | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOTESTFILECREATE;
+    BOOL chosen;
+    {
+        ManagerAcceleratorsSuspension suspended;
+        chosen = ::GetSaveFileNameW(&dialog);
+    }
+    if (chosen) WriteTextEditor(file);
+}
+
+void CManagerDlg::ShowAbout() {
+    const std::wstring version = GetModuleVersionString(resourceInstance_);
+    const std::wstring text = FormatText(LoadResString(IDS_MGR_ABOUT_TEXT).c_str(), version.c_str());
+    const std::wstring title = LoadResString(IDS_MGR_ABOUT_TITLE);
+    // Like every window the manager opens: Enter belongs to the box, not to Edit behind it.
+    ManagerAcceleratorsSuspension suspended;
+    ::MessageBoxW(m_hWnd, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+}
+
+void CManagerDlg::OpenWebPage(const wchar_t* address) {
+    ::ShellExecuteW(m_hWnd, L"open", address, nullptr, nullptr, SW_SHOW);
+}
+
+} // namespace dv

@@ -223,11 +223,11 @@ void RunDownload(UpdaterState& state) {
     wchar_t* slash = wcsrchr(folder, L'\\');
     if (slash) slash[1] = 0;
     wchar_t partial[MAX_PATH];
-    bool besides = slash && ::GetTempFileNameW(folder, L"upd", 0, partial);
-    const wchar_t* file = besides ? partial : target;
+    bool beside = slash && ::GetTempFileNameW(folder, L"upd", 0, partial);
+    const wchar_t* file = beside ? partial : target;
 
     bool done = SUCCEEDED(Download(state, state.downloadUrl, file));
-    if (done && besides) done = ::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
+    if (done && beside) done = ::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
     if (!done) {
         ::DeleteFileW(file);
     } else if (!state.CancelRequested()) {
@@ -250,8 +250,13 @@ DWORD WINAPI WorkerProc(void* param) {
             com_init com;
             UpdaterState& state = *start->state;
             const LONG phase = state.phase;
-            if (phase == UpdaterPhaseCheckPending) RunCheck(state);
-            else if (phase == UpdaterPhaseChecked) RunDownload(state);
+            try {
+                if (phase == UpdaterPhaseCheckPending) RunCheck(state);
+                else if (phase == UpdaterPhaseChecked) RunDownload(state);
+            } catch (...) {  // out of memory: an error, never an exception in the host
+                state.error = true;
+                state.busy = false;
+            }
             state.Notify(false, 100, kUpdaterCompletion);
             state.workerRunning = false;
         }
@@ -269,16 +274,29 @@ DWORD WINAPI WorkerProc(void* param) {
 CUpdater::CUpdater(HWND owner, UINT keyStringId, const wchar_t* registryKey, const wchar_t* serverBase)
     : state_(std::make_shared<UpdaterState>(owner, keyStringId, registryKey, serverBase)) {}
 
+std::unique_ptr<CUpdater> CUpdater::Create(HWND owner, UINT keyStringId, const wchar_t* registryKey,
+                                           const wchar_t* serverBase) noexcept {
+    try {
+        return std::make_unique<CUpdater>(owner, keyStringId, registryKey, serverBase);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 CUpdater::~CUpdater() {
     DetachOwner();
     Cancel();
 }
 
-void CUpdater::StartCheck() {
+void CUpdater::StartCheck() noexcept {
     UpdaterState& s = *state_;
     if (s.workerRunning) return;
     s.phase = UpdaterPhaseCheckPending;
-    CopyText(s.currentVersion, kMaxText, GetModuleVersionString(ResourceInstance()).c_str());
+    try {
+        CopyText(s.currentVersion, kMaxText, GetModuleVersionString(ResourceInstance()).c_str());
+    } catch (...) {
+        s.currentVersion[0] = 0;
+    }
     wchar_t key[kMaxText];
     CopyText(key, kMaxText, LoadResString(s.keyStringId).c_str());
     wchar_t* out = key;
@@ -295,7 +313,7 @@ void CUpdater::StartCheck() {
     if (!StartWorker()) s.busy = false;
 }
 
-bool CUpdater::StartDownload(const wchar_t* path) {
+bool CUpdater::StartDownload(const wchar_t* path) noexcept {
     UpdaterState& s = *state_;
     if (s.workerRunning || s.phase != UpdaterPhaseChecked || !s.downloadUrl[0] || !path || !path[0]) return false;
     CopyText(s.installerFile, kMaxText, path);
@@ -307,7 +325,7 @@ bool CUpdater::StartDownload(const wchar_t* path) {
     return false;
 }
 
-bool CUpdater::StartWorker() {
+bool CUpdater::StartWorker() noexcept {
     UpdaterState& s = *state_;
     if (s.workerRunning || !s.cancelEvent) return false;
     auto* start = new (std::nothrow) WorkerStart{state_, nullptr};
@@ -337,7 +355,7 @@ void CUpdater::Cancel() noexcept {
     if (state_->cancelEvent) ::SetEvent(state_->cancelEvent.get());
 }
 
-void CUpdater::CancelAndWait() {
+void CUpdater::CancelAndWait() noexcept {
     Cancel();
     if (!worker_) return;
     HANDLE thread = worker_.get();

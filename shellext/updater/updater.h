@@ -4,7 +4,7 @@
 //
 // Use from the context-menu handler (no owner window, nothing is waited for):
 //
-//     updater_.reset(new (std::nothrow) dv::CUpdater(nullptr, IDS_PRODUCT_NAME, dv::kProductKeyPath));
+//     updater_ = dv::CUpdater::Create(nullptr, IDS_PRODUCT_NAME, dv::kProductKeyPath);
 //     if (updater_) updater_->StartCheck();              // in construction; returns at once
 //     ... updater_->IsUpdateAvailable() ...             // in QueryContextMenu: the last completed check
 //     updater_.reset();                                 // in destruction; returns at once
@@ -127,19 +127,22 @@ public:
     // owner may be null (no notifications). serverBase defaults to the build's update server.
     CUpdater(HWND owner, UINT keyStringId, const wchar_t* registryKey,
              const wchar_t* serverBase = DefaultUpdateServer());
+    // The same, null when memory is short: never throws, for callers that must not.
+    static std::unique_ptr<CUpdater> Create(HWND owner, UINT keyStringId, const wchar_t* registryKey,
+                                            const wchar_t* serverBase = DefaultUpdateServer()) noexcept;
     // Cancels a running worker and returns at once; see the top of this file.
     virtual ~CUpdater();
     CUpdater(const CUpdater&) = delete;
     CUpdater& operator=(const CUpdater&) = delete;
 
     // Prepares a check and starts the worker; returns at once. Ignored while a worker runs.
-    void StartCheck();
+    void StartCheck() noexcept;
     // The last completed check found a newer version ("UpdateAvail" in the registry, never the
     // object's own flags).
     bool IsUpdateAvailable() const noexcept;
     // Asks the worker to stop and waits until it has ended. Messages of this thread keep being
     // dispatched meanwhile, so the worker's sent notifications cannot deadlock with the wait.
-    void CancelAndWait();
+    void CancelAndWait() noexcept;
     // Asks the worker to stop without waiting.
     void Cancel() noexcept;
     // Stops notifications to the owner window (before the window goes away).
@@ -147,7 +150,7 @@ public:
 
     // After a check that found an update: downloads the installer to path and opens it.
     // False when no check has run, a worker runs or there is no download address.
-    bool StartDownload(const wchar_t* path);
+    bool StartDownload(const wchar_t* path) noexcept;
 
     // The state, for the owner, once a notification said the step that wrote it is over.
     LONG Phase() const noexcept { return state_->phase; }
@@ -167,7 +170,7 @@ public:
     CUpdaterBindStatusCallback* Callback() const noexcept { return &state_->callback; }
 
 private:
-    bool StartWorker();
+    bool StartWorker() noexcept;
 
     std::shared_ptr<UpdaterState> state_;
     unique_handle worker_;

@@ -83,7 +83,7 @@ LRESULT CUpdaterDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     pen_.reset(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW)));
     font_.reset(CreateMessageFont());
 
-    updater_.reset(new (std::nothrow) CUpdater(m_hWnd, keyStringId_, registryKey_, server_));
+    updater_ = CUpdater::Create(m_hWnd, keyStringId_, registryKey_, server_);
     if (updater_) updater_->StartCheck();
     return TRUE;
 }
@@ -108,8 +108,12 @@ LRESULT CUpdaterDlg::OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&) {
     return 1;
 }
 
-LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
-    if (!updater_) return 0;
+LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+    // WM_USER + 1 is also the dialog manager's DM_SETDEFID: what is not ours goes on to it.
+    if (!updater_ || (lParam != kUpdaterProgress && !(lParam == kUpdaterCompletion && wParam == 100))) {
+        handled = FALSE;
+        return 0;
+    }
     const int percent = static_cast<int>(wParam);
     if (lParam == kUpdaterProgress) {
         const LONG phase = updater_->Phase();
@@ -119,7 +123,7 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) 
             SetStatus(percent == 100 ? LoadResString(IDS_UPD_LAUNCHING)
                                      : FormatText(LoadResString(IDS_UPD_DOWNLOADING).c_str(), percent));
         }
-    } else if (lParam == kUpdaterCompletion && wParam == 100) {
+    } else {
         if (updater_->IsCancelled() && !updater_->IsBusy()) {
             EndDialog(IDCANCEL);
             return 0;
@@ -140,8 +144,6 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) 
         } else if (updater_->Phase() == UpdaterPhaseDownloading) {
             EndDialog(IDOK);
         }
-    } else {
-        return 0;
     }
     ::InvalidateRect(m_hWnd, nullptr, TRUE);
     return 0;
@@ -163,15 +165,20 @@ void CUpdaterDlg::StartDownload() {
     wchar_t desktop[MAX_PATH] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)))
         desktop[0] = 0;
-    std::wstring filter = LoadResString(IDS_UPD_FILTER_PROGRAMS);
-    filter.append(1, L'\0').append(L"*.EXE").append(1, L'\0');
-    filter.append(LoadResString(IDS_UPD_FILTER_ALL)).append(1, L'\0').append(L"*.*").append(1, L'\0');
+    // "Programs (*.exe)\0*.EXE\0All (*.*)\0*.*\0\0"
+    wchar_t filter[4 * kMaxText] = {};
+    size_t used = 0;
+    const std::wstring programs = LoadResString(IDS_UPD_FILTER_PROGRAMS), all = LoadResString(IDS_UPD_FILTER_ALL);
+    for (const wchar_t* part : {programs.c_str(), L"*.EXE", all.c_str(), L"*.*"}) {
+        CopyText(filter + used, kMaxText, part);
+        used += wcslen(filter + used) + 1;
+    }
 
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof(ofn);
     // Owned by the strip, so it stays modal to it and Cancel cannot pull the strip away underneath.
     ofn.hwndOwner = m_hWnd;
-    ofn.lpstrFilter = filter.c_str();
+    ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kMaxText;
@@ -211,7 +218,7 @@ LRESULT CUpdaterDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     return 0;
 }
 
-INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase) {
+INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase) noexcept {
     std::unique_ptr<CUpdaterDlg> dialog(new (std::nothrow)
                                             CUpdaterDlg(nullptr, IDS_PRODUCT_NAME, kProductKeyPath, serverBase));
     if (!dialog) return -1;

@@ -79,6 +79,6 @@ private:
 // Shows the update dialog modally over the manager window, with the manager's shortcuts suspended
 // while it is open. Returns the dialog's result (1 after a download, 2 otherwise, -1 if it could
 // not be shown).
-INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase = DefaultUpdateServer());
+INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase = DefaultUpdateServer()) noexcept;
 
 } // namespace dv

@@ -102,6 +102,8 @@ TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
     UseScenario({Reply("2.0.1.0", "Faster menus.", kDl, "DirvaneSetup.exe")});
     auto updater = Check();
     EXPECT_EQ(std::vector<std::string>{"GET /cgi-bin/update.pl?key=Dirvane"}, Requests());
+    EXPECT_EQ(1u, updater->Callback()->AddRef());  // the transfer kept no reference to the callback
+    updater->Callback()->Release();
     EXPECT_STREQ(L"Dirvane", updater->Key());
     EXPECT_STREQ(L"2.0.0.26", updater->CurrentVersion());
     EXPECT_FALSE(updater->IsError());

@@ -206,8 +206,9 @@ private:
     static DWORD WINAPI Run(void* param) {
         auto* self = static_cast<StripRun*>(param);
         com_init com;
-        self->owner_ = ::CreateWindowExW(0, L"STATIC", L"Bookmark Manager", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 80, 60,
-                                         640, 420, nullptr, nullptr, nullptr, nullptr);
+        // Topmost, away from where other tests' windows appear, so the screen shows what we read back.
+        self->owner_ = ::CreateWindowExW(WS_EX_TOPMOST, L"STATIC", L"Bookmark Manager", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                         560, 520, 640, 420, nullptr, nullptr, nullptr, nullptr);
         ::SetEvent(self->ready_.get());
         if (self->throughHelper_) {
             self->result_ = ShowUpdaterDialog(self->owner_, self->server_.c_str());
@@ -281,6 +282,13 @@ TEST_F(UpdateStrip, LiesOverTheManagerAndShowsTheLatestVersionInGreen) {
     EXPECT_EQ(strip.right - 4 - (cancel.right - cancel.left), cancel.left);  // the right edge
     EXPECT_EQ(cancel.left, download.left);
     EXPECT_LT(cancel.top, download.top);
+
+    // Cancel is the default button; the dialog manager's DM_SETDEFID (WM_USER + 1, like the
+    // updater's notifications) still reaches it.
+    EXPECT_EQ(MAKELRESULT(IDCANCEL, DC_HASDEFID), ::SendMessageW(run.strip(), DM_GETDEFID, 0, 0));
+    ::SendMessageW(run.strip(), DM_SETDEFID, IDOK, 0);
+    EXPECT_EQ(MAKELRESULT(IDOK, DC_HASDEFID), ::SendMessageW(run.strip(), DM_GETDEFID, 0, 0));
+    ::SendMessageW(run.strip(), DM_SETDEFID, IDCANCEL, 0);
 
     ASSERT_TRUE(run.WaitForStatus(L"You are running the latest version."));
     EXPECT_EQ(CUpdaterDlg::kUpToDateColor, run.dialog()->StripColor());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds Dirvane, registers it in a private Wine prefix (build/demo-prefix) and shows what the
-# handler does on a right-click on a folder. With an X display the menu pops up for real; without
-# one it runs on a private Xvfb display and prints the menu.
+# Builds Dirvane, installs it with its installer in a private Wine prefix (build/demo-prefix; without
+# the installer it registers build/dist/Dirvane.dll) and shows what the handler does on a right-click
+# on a folder. With an X display the menu pops up for real; without one it runs on a private Xvfb
+# display and prints the menu.
 #   bash tools/run.sh [folder]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,8 +22,13 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
-dll="$(winepath -w build/dist/Dirvane.dll)"
-wine regsvr32 /s "$dll" && echo "Registered $dll"
+setup="$(ls -t build/dist/Dirvane-Setup-*.exe 2>/dev/null | head -n 1)"
+if [ -n "$setup" ]; then
+  wine "$setup" /S && echo "Installed $(basename "$setup") into Program Files\\Dirvane"
+else
+  dll="$(winepath -w build/dist/Dirvane.dll)"
+  wine regsvr32 /s "$dll" && echo "Registered $dll"
+fi
 wine reg query 'HKCR\Directory\Background\ShellEx\ContextMenuHandlers\OV Dirvane' 2>/dev/null | tr -d '\r' | sed '/^$/d'
 
 folder="${1:-C:\\windows}"

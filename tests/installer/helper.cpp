@@ -1,0 +1,68 @@
+// A program that uses the installed Dirvane the way a shell does: through COM activation from the
+// registry.
+//   installer_helper.exe hold <ready event> <window title>
+//       creates the handler and keeps it (and so the DLL) until ended; owns a hidden captioned window
+//       with the title, so Tessaly lists it under that title; signals the event when ready.
+//   installer_helper.exe probe <output file>
+//       creates the handler and writes the full path of the Dirvane.dll that COM loaded (UTF-16).
+// Exit codes: 0 done, 2 usage, 3 COM activation failed, 4 no Dirvane.dll loaded, 5 other failure.
+#include "common/handles.h"
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <string>
+
+namespace {
+
+const CLSID kClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+
+int Hold(HINSTANCE instance, const wchar_t* eventName, const wchar_t* title) {
+    dv::com_ptr<IShellExtInit> handler;
+    if (FAILED(::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, handler.put_void())))
+        return 3;
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.hInstance = instance;
+    wc.lpszClassName = L"DirvaneInstallerTestHolder";
+    ::RegisterClassW(&wc);
+    // Never shown: a hidden window with a caption style still names the process.
+    dv::unique_hwnd window(::CreateWindowExW(0, wc.lpszClassName, title, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                             nullptr, nullptr, instance, nullptr));
+    dv::unique_handle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, eventName));
+    if (!window || !ready) return 5;
+    ::SetEvent(ready.get());
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) ::DispatchMessageW(&msg);
+    return 0;
+}
+
+int Probe(const wchar_t* output) {
+    dv::com_ptr<IShellExtInit> handler;
+    if (FAILED(::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, handler.put_void())))
+        return 3;
+    HMODULE dll = ::GetModuleHandleW(L"Dirvane.dll");
+    if (!dll) return 4;
+    wchar_t path[MAX_PATH * 2];
+    DWORD length = ::GetModuleFileNameW(dll, path, ARRAYSIZE(path));
+    if (length == 0 || length >= ARRAYSIZE(path)) return 5;
+    dv::unique_hfile file(::CreateFileW(output, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file || !::WriteFile(file.get(), path, length * sizeof(wchar_t), &written, nullptr)) return 5;
+    return 0;
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    int count = 0;
+    LPWSTR* args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!args) return 2;
+    int result = 2;
+    {
+        dv::com_init com;
+        if (count == 4 && lstrcmpW(args[1], L"hold") == 0) result = Hold(instance, args[2], args[3]);
+        else if (count == 3 && lstrcmpW(args[1], L"probe") == 0) result = Probe(args[2]);
+    }
+    ::LocalFree(args);
+    return result;
+}

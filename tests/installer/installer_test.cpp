@@ -1,0 +1,342 @@
+// The installer as users run it, in a prefix of its own: silent and interactive installs, upgrades
+// while a process holds the old DLL, and the uninstaller with and without the user's data.
+#include "installer_support.h"
+#include "common/registry.h"
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using namespace insttest;
+
+namespace {
+
+const wchar_t kClsidText[] = L"{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
+const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+const wchar_t* const kHandlerClasses[] = {L"*",     L"Folder",    L"InternetShortcut",    L"lnkfile",
+                                          L"Drive", L"Directory", L"Directory\\Background"};
+const wchar_t kRemoveDataQuestion[] = L"Do you also want to remove your Dirvane bookmarks and settings?";
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes) {
+    dv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// Files of the install folder named <name>.old-<n>.
+std::vector<std::wstring> OldCopies(const wchar_t* name) {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((InstallDir() + L"\\" + name + L".old-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(InstallDir() + L"\\" + data.cFileName);
+    while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
+}
+
+// The sources of PendingFileRenameOperations whose target is empty: files deleted at the next restart.
+std::vector<std::wstring> PendingDeletes() {
+    std::vector<std::wstring> result;
+    dv::unique_hkey key = dv::OpenRegKey(HKEY_LOCAL_MACHINE, kSessionManagerKey);
+    DWORD type = 0, size = 0;
+    if (!key || ::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) !=
+                    ERROR_SUCCESS || type != REG_MULTI_SZ)
+        return result;
+    std::wstring data(size / sizeof(wchar_t) + 2, L'\0');
+    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type,
+                           reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return result;
+    for (size_t at = 0; at < data.size();) {
+        std::wstring source = data.c_str() + at;
+        if (source.empty()) break;
+        at += source.size() + 1;
+        std::wstring target = at < data.size() ? data.c_str() + at : L"";
+        at += target.size() + 1;
+        if (target.empty()) result.push_back(source);
+    }
+    return result;
+}
+
+std::string PendingDeletesText() {
+    std::string text;
+    for (const std::wstring& source : PendingDeletes()) text += "\n  " + Narrow(source);
+    return text.empty() ? " none" : text;
+}
+
+bool IsPendingDelete(const std::wstring& path) {
+    for (std::wstring source : PendingDeletes()) {
+        if (source.size() > 1 && source.back() == L'\\') source.pop_back();  // a folder may end in one
+        if (_wcsicmp(source.c_str(), (L"\\??\\" + path).c_str()) == 0) return true;
+    }
+    return false;
+}
+
+// A process that has the installed DLL loaded through COM, with a hidden captioned window.
+struct Holder {
+    dv::unique_handle process;
+    DWORD pid = 0;
+    std::wstring title;
+    ~Holder() { End(); }
+    void End() {
+        if (process && Running(process.get())) {
+            ::TerminateProcess(process.get(), 0);
+            ::WaitForSingleObject(process.get(), 10000);
+        }
+    }
+};
+
+std::unique_ptr<Holder> StartHolder() {
+    static int counter = 0;
+    auto holder = std::make_unique<Holder>();
+    const std::wstring suffix = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    holder->title = L"Installer Test Holder " + suffix;
+    const std::wstring eventName = L"DirvaneInstallerHolder-" + suffix;
+    dv::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    holder->process = dvtest::StartProcess(
+        Quote(HelperPath()) + L" hold " + eventName + L" " + Quote(holder->title), &holder->pid);
+    if (!ready || !holder->process) {
+        ADD_FAILURE() << "holder did not start";
+        return nullptr;
+    }
+    HANDLE waits[] = {ready.get(), holder->process.get()};
+    if (::WaitForMultipleObjects(2, waits, FALSE, 30000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "holder did not load the DLL";
+        return nullptr;
+    }
+    return holder;
+}
+
+class Installer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(Exists(SetupPath())) << "no installer in the dist folder";
+        EnsureUninstalled();
+    }
+    void TearDown() override {
+        EndLeftWizards();
+        EnsureUninstalled();
+    }
+
+    static void InstallSilently() {
+        ASSERT_EQ(RunSetupSilently(), 0u);
+        ASSERT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+    }
+
+    // Puts a DLL that differs from the build's in place of the installed one: the "old version".
+    static std::string InstallOldDll() {
+        std::string old = ReadBytes(dvtest::DistFile(L"Dirvane.dll")) + "old build";
+        EXPECT_TRUE(WriteBytes(Installed(L"Dirvane.dll"), old));
+        return old;
+    }
+
+    // After an upgrade that left the holder running: the new DLL is in place and loads in a new
+    // process; the old one, renamed aside, waits for its removal at the next restart.
+    static void ExpectOldDllRenamedAside(const std::string& old, size_t oldCopiesBefore) {
+        EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+        EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+        std::vector<std::wstring> copies = OldCopies(L"Dirvane.dll");
+        ASSERT_EQ(copies.size(), oldCopiesBefore + 1);
+        const std::wstring* renamed = nullptr;
+        for (const std::wstring& copy : copies)
+            if (ReadBytes(copy) == old) renamed = &copy;
+        ASSERT_TRUE(renamed) << "the old DLL was not renamed aside";
+        EXPECT_TRUE(IsPendingDelete(*renamed)) << "not scheduled for removal: " << Narrow(*renamed);
+    }
+};
+
+TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
+    ASSERT_EQ(RunSetupSilently(), 0u);
+
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe"})
+        EXPECT_EQ(ReadBytes(Installed(name)), ReadBytes(dvtest::DistFile(name))) << Narrow(name);
+    EXPECT_TRUE(Exists(Installed(L"Uninstall.exe")));
+    EXPECT_NE(InstallDir().find(L"\\Program Files\\"), std::wstring::npos) << Narrow(InstallDir());
+
+    // Registered in the 64-bit view only, naming the installed copy.
+    EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
+              Installed(L"Dirvane.dll"));
+    EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L"ThreadingModel"),
+              L"Apartment");
+    for (const wchar_t* cls : kHandlerClasses)
+        EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane", L""),
+                  kClsidText) << Narrow(cls);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_32KEY));
+    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+
+    // Listed among the installed programs, with a working quiet uninstall.
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"Dirvane");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), DV_VERSION);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Ostrelan");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), Quote(Installed(L"Uninstall.exe")));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"),
+              Quote(Installed(L"Uninstall.exe")) + L" /S");
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY));
+}
+
+TEST_F(Installer, SilentUpgradeRenamesAHeldDllAsideUntilRestart) {
+    InstallSilently();
+    const std::string old = InstallOldDll();
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+
+    ASSERT_EQ(RunSetupSilently(), 0u);
+    EXPECT_TRUE(Running(holder->process.get())) << "a silent install closes nothing";
+    ExpectOldDllRenamedAside(old, 0);
+
+    // A restart removes the old file.
+    const std::wstring renamed = OldCopies(L"Dirvane.dll").at(0);
+    holder->End();
+    ASSERT_EQ(dvtest::RunProcess(L"wineboot.exe -r"), 0u);
+    EXPECT_FALSE(Exists(renamed));
+    EXPECT_FALSE(IsPendingDelete(renamed));
+    EXPECT_TRUE(Exists(Installed(L"Dirvane.dll")));
+}
+
+// A file that can be neither deleted nor renamed (opened without delete sharing) is not silently
+// left at its old version: the installation stops with its own exit code, and a later one works.
+TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
+    InstallSilently();
+    const std::string old = ReadBytes(Installed(L"Tessaly64.exe")) + "old build";
+    ASSERT_TRUE(WriteBytes(Installed(L"Tessaly64.exe"), old));
+    {
+        dv::unique_hfile locked(::CreateFileW(Installed(L"Tessaly64.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locked);
+        EXPECT_EQ(RunSetupSilently(), 5u);
+        EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), old);
+        EXPECT_TRUE(OldCopies(L"Tessaly64.exe").empty());
+    }
+    EXPECT_EQ(RunSetupSilently(), 0u);
+    EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), ReadBytes(dvtest::DistFile(L"Tessaly64.exe")));
+}
+
+TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
+    InstallSilently();
+    const std::string old = InstallOldDll();
+    // An old copy that a previous upgrade left behind and nothing holds any more is cleaned away.
+    ASSERT_TRUE(WriteBytes(Installed(L"Dirvane.dll.old-1"), "stale"));
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    std::vector<std::wstring> listed;
+    bool choseToContinue = false;
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        HWND list = ChildOfClass(page, L"ListBox");
+        if (!list) return;
+        listed = ListItems(list);
+        HWND keep = ChildOfClass(page, L"Button", L"C&ontinue");
+        choseToContinue = keep && ::SendMessageW(keep, BM_GETCHECK, 0, 0) == BST_CHECKED;  // the default
+    }, [&] { return !Running(setup.get()); }));
+    DWORD code = 1;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 0u);
+
+    EXPECT_EQ(listed, std::vector<std::wstring>{holder->title + L" (installer_helper.exe)"});
+    EXPECT_TRUE(choseToContinue);
+    EXPECT_TRUE(Running(holder->process.get()));
+    ExpectOldDllRenamedAside(old, 0);
+}
+
+TEST_F(Installer, InteractiveUpgradeClosesTheHoldersWhenAsked) {
+    InstallSilently();
+    InstallOldDll();
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    bool sawHolders = false;
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        if (!ChildOfClass(page, L"ListBox")) return;
+        sawHolders = true;
+        HWND close = ChildOfClass(page, L"Button", L"&Close");
+        HWND keep = ChildOfClass(page, L"Button", L"C&ontinue");
+        ASSERT_TRUE(close && keep);
+        ::SendMessageW(keep, BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(close, BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    EXPECT_TRUE(sawHolders);
+
+    EXPECT_EQ(::WaitForSingleObject(holder->process.get(), 0), WAIT_OBJECT_0) << "the holder was not closed";
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+    EXPECT_TRUE(OldCopies(L"Dirvane.dll").empty()) << "nothing held the DLL any more: it is simply replaced";
+    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+}
+
+TEST_F(Installer, SilentUninstallKeepsTheUserDataUnlessAskedToRemoveIt) {
+    dvtest::CleanProductKey clean;
+    const std::wstring item = std::wstring(dvtest::kProductKey) + L"\\Items\\0001";
+    for (const wchar_t* removeData : {L"", L" /REMOVEDATA"}) {
+        SCOPED_TRACE(Narrow(removeData));
+        InstallSilently();
+        {
+            dv::unique_hkey key = dv::CreateRegKey(HKEY_CURRENT_USER, item.c_str());
+            ASSERT_TRUE(key);
+            ASSERT_EQ(dv::WriteRegString(key.get(), L"Title", L"Kept"), ERROR_SUCCESS);
+        }
+
+        ASSERT_EQ(RunQuietUninstall(removeData), 0u);
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"AppID\\{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}"));
+        for (const wchar_t* cls : kHandlerClasses)
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane"))
+                << Narrow(cls);
+        EXPECT_FALSE(Exists(InstallDir()));
+        EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, item), *removeData == 0);
+    }
+}
+
+TEST_F(Installer, UninstallWhileExplorerHoldsTheDllFinishesAtRestart) {
+    InstallSilently();
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+
+    ASSERT_EQ(RunQuietUninstall(), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(Exists(Installed(L"Dirvane.dll")));
+    EXPECT_FALSE(Exists(Installed(L"Tessaly.exe")));
+    // The held DLL left its name, so a new install before the restart is not hit by the removal.
+    std::vector<std::wstring> copies = OldCopies(L"Dirvane.dll");
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_TRUE(IsPendingDelete(copies[0]));
+    EXPECT_TRUE(IsPendingDelete(InstallDir())) << "pending deletes:" << PendingDeletesText();
+
+    InstallSilently();
+    holder->End();
+    ASSERT_EQ(dvtest::RunProcess(L"wineboot.exe -r"), 0u);
+    EXPECT_FALSE(Exists(copies[0]));
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+}
+
+TEST_F(Installer, InteractiveUninstallAsksAboutTheUserData) {
+    dvtest::CleanProductKey clean;
+    InstallSilently();
+    {
+        dv::unique_hkey key = dv::CreateRegKey(HKEY_CURRENT_USER, dvtest::kProductKey);
+        ASSERT_TRUE(key);
+        ASSERT_EQ(dv::WriteRegDword(key.get(), L"AddOns", 0x10), ERROR_SUCCESS);
+    }
+
+    dv::unique_handle uninstaller = dvtest::StartProcess(Quote(Installed(L"Uninstall.exe")));
+    ASSERT_TRUE(uninstaller);
+    bool asked = false;
+    ASSERT_TRUE(DriveWizard(kUninstallCaption, [](HWND) {}, [] { return !KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey) &&
+                                                                          !FindTopWindow(kUninstallCaption, true); },
+                            [&] {
+                                HWND box = FindTopWindow(kUninstallCaption, false);
+                                if (!box || !ChildOfClass(box, L"Static", kRemoveDataQuestion)) return;
+                                asked = true;
+                                ::PostMessageW(box, WM_COMMAND, IDYES, 0);
+                            }));
+    EXPECT_TRUE(asked);
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, dvtest::kProductKey));
+    EXPECT_FALSE(Exists(InstallDir()));
+}
+
+} // namespace

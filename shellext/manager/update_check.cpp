@@ -1,9 +1,10 @@
 // "Check for Updates" of the manager's Help menu.
 #include "manager.h"
+#include "updater/updater_dlg.h"
 
 namespace dv {
 
-// The seam where the update dialog plugs in; until then the command does nothing.
-void ShowUpdateCheck(HWND manager) noexcept { (void)manager; }
+// The update dialog runs modally over the manager and suspends its shortcuts while it is open.
+void ShowUpdateCheck(HWND manager) noexcept { ShowUpdaterDialog(manager); }
 
 } // namespace dv

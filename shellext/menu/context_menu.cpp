@@ -1,9 +1,11 @@
 // The handler object: construction, command dispatch, help texts and owner-drawn images.
 #include "context_menu.h"
 #include "commands.h"
+#include "manager/manager.h"
 #include "navigate/navigate.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
+#include "store/settings.h"
 #include "common/system.h"
 #include <shlwapi.h>
 
@@ -36,7 +38,8 @@ CDirvaneContextMenu::CDirvaneContextMenu() : resourceInstance(ResourceInstance()
     editorBitmap = LoadBitmapResource(resourceInstance, IDB_EDITOR_MARK);
     copyPathsBitmap = LoadBitmapResource(resourceInstance, IDB_COPY_PATHS_MARK);
     commandPromptBitmap = LoadBitmapResource(resourceInstance, IDB_COMMAND_PROMPT_MARK);
-    // The update check starts here.
+    updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
+    if (updater) updater->StartCheck();
 }
 
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;
@@ -52,10 +55,12 @@ const QITAB* CDirvaneContextMenu::InterfaceTable() {
     return table;
 }
 
-bool CDirvaneContextMenu::UpdateIsAvailable() { return false; }
+bool CDirvaneContextMenu::UpdateIsAvailable() {
+    return updater ? updater->IsUpdateAvailable() : ReadUpdateAvailable();
+}
 
-void CDirvaneContextMenu::OpenManager(HWND, bool) {
-    // The bookmark manager opens here, modally over the owner.
+void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {
+    dv::OpenManager(owner, updateRequested);
 }
 
 void CDirvaneContextMenu::ToggleBookmark(HWND owner) {

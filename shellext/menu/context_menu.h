@@ -4,6 +4,8 @@
 #include "common/handles.h"
 #include "common/text.h"
 #include "images.h"
+#include "updater/updater.h"
+#include <memory>
 #include <shlobj.h>
 #include <cstdint>
 #include <map>
@@ -85,6 +87,7 @@ protected:
     std::vector<std::wstring> jumpTargets;
     std::map<UINT, UINT> bookmarkColors;
     std::vector<std::wstring> selection;
+    std::unique_ptr<CUpdater> updater;  // its destruction only signals the background check to stop
     wchar_t captionBuffer[kMaxText] = {};
 };
 

@@ -18,6 +18,8 @@ namespace {
 class Probe : public CDirvaneContextMenu {
 public:
     bool update = false;
+    int managerOpened = 0;          // how often the manager was asked for
+    bool managerWithUpdate = false;  // ... and whether with its update check
     using CDirvaneContextMenu::allBookmarked;
     using CDirvaneContextMenu::bookmarkCmd;
     using CDirvaneContextMenu::bookmarkColors;
@@ -33,6 +35,10 @@ public:
 
 protected:
     bool UpdateIsAvailable() override { return update; }
+    void OpenManager(HWND, bool updateRequested) override {
+        ++managerOpened;
+        managerWithUpdate = updateRequested;
+    }
 };
 
 class MenuBuild : public ::testing::Test {
@@ -134,10 +140,16 @@ TEST_F(MenuBuild, UpdateItemAndOwnerDrawIdentification) {
     EXPECT_EQ(probe_->HandleMenuMsg2(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw), &result), S_OK);
     EXPECT_EQ(result, 0);
 
-    // The update item opens the manager (not here yet) and reports success.
+    // The update item opens the manager with its update check; Properties... without it.
     CMINVOKECOMMANDINFO info = {sizeof(info)};
     info.lpVerb = MAKEINTRESOURCEA(6);
     EXPECT_EQ(probe_->InvokeCommand(&info), S_OK);
+    EXPECT_EQ(probe_->managerOpened, 1);
+    EXPECT_TRUE(probe_->managerWithUpdate);
+    info.lpVerb = MAKEINTRESOURCEA(probe_->propertiesCmd);
+    EXPECT_EQ(probe_->InvokeCommand(&info), S_OK);
+    EXPECT_EQ(probe_->managerOpened, 2);
+    EXPECT_FALSE(probe_->managerWithUpdate);
 }
 
 TEST_F(MenuBuild, RemovalQuestionShowsANameOfAnyLength) {

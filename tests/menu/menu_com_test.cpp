@@ -9,6 +9,8 @@
 #include "store/bookmarks.h"
 #include "store/settings.h"
 #include <gtest/gtest.h>
+#include <atomic>
+#include <thread>
 #include <shlobj.h>
 #include <shlwapi.h>
 
@@ -630,7 +632,23 @@ TEST_F(MenuCom, HelpTextsAndInvalidRequests) {
     info.lpVerb = "open";
     EXPECT_EQ(m.menu->InvokeCommand(&info), E_INVALIDARG);
     EXPECT_EQ(m.Invoke(60000), E_INVALIDARG);
-    EXPECT_EQ(m.Invoke(3), S_OK);  // Properties...
+    // Properties... opens the manager modally on this thread; close it once it shows.
+    std::atomic<bool> managerShown{false};
+    std::thread closer([&] {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            HWND manager = ::FindWindowW(L"#32770", L"Properties - Dirvane");
+            if (manager && ::IsWindowVisible(manager)) {
+                managerShown = true;
+                ::PostMessageW(manager, WM_CLOSE, 0, 0);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    EXPECT_EQ(m.Invoke(3), S_OK);
+    closer.join();
+    EXPECT_TRUE(managerShown);
 }
 
 TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
@@ -648,9 +666,18 @@ TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
         m.Background(folder);
         m.Query();
     };
+    // Each handler starts a background update check; its thread and what it holds go away when the
+    // check ends on its own, which the DLL's unload answer tells.
+    auto checksEnded = [] {
+        auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"Dirvane.dll"), "DllCanUnloadNow"));
+        return canUnload && canUnload() == S_OK;
+    };
     for (int i = 0; i < 20; ++i) cycle();
+    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
     const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
     for (int i = 0; i < 1000; ++i) cycle();
+    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
     const dvtest::ResourceCounts after = dvtest::CurrentResourceCounts();
     EXPECT_EQ(after.gdi, before.gdi);
     EXPECT_EQ(after.user, before.user);

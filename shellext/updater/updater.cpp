@@ -10,6 +10,10 @@
 
 namespace dv {
 
+namespace updater_testing {
+const wchar_t* installerParameters = nullptr;
+}
+
 const wchar_t* DefaultUpdateServer() noexcept { return kBuildUpdateServer; }
 
 std::wstring BuildUpdateRequestUrl(const wchar_t* base, const wchar_t* key) {
@@ -231,7 +235,7 @@ void RunDownload(UpdaterState& state) {
     if (!done) {
         ::DeleteFileW(file);
     } else if (!state.CancelRequested()) {
-        ::ShellExecuteW(nullptr, L"open", target, nullptr, nullptr, SW_SHOW);
+        ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
     }
     state.busy = false;
 }

@@ -35,6 +35,12 @@ enum UpdaterPhase : LONG {
     UpdaterPhaseDownloading = 2,   // the installer download has begun
 };
 
+// Test-only: the command-line parameters the update dialog gives the installer it starts. The
+// product never sets it, so the user sees the installer's own wizard.
+namespace updater_testing {
+extern const wchar_t* installerParameters;
+}
+
 // The update server's base address configured at build time (DIRVANE_UPDATE_SERVER).
 const wchar_t* DefaultUpdateServer() noexcept;
 

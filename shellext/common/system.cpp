@@ -1,5 +1,6 @@
 #include "system.h"
 #include "text.h"
+#include <cstring>
 #include <vector>
 
 namespace dv {
@@ -31,18 +32,21 @@ bool IsPreXpWindows() noexcept {
 }
 
 std::wstring GetModuleVersionString(HMODULE module) {
-    wchar_t path[MAX_PATH * 4];
-    DWORD length = ::GetModuleFileNameW(module, path, ARRAYSIZE(path));
-    if (length == 0 || length >= ARRAYSIZE(path)) return std::wstring();
-    DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
-    if (size == 0) return std::wstring();
-    std::vector<BYTE> data(size);
-    if (!::GetFileVersionInfoW(path, 0, size, data.data())) return std::wstring();
+    // Read from the loaded module's own version resource: no file access, which matters on the
+    // host's UI thread where every right-click asks for it.
+    if (!module) module = ::GetModuleHandleW(nullptr);
+    HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    DWORD size = resource ? ::SizeofResource(module, resource) : 0;
+    HGLOBAL loaded = resource ? ::LoadResource(module, resource) : nullptr;
+    const void* bytes = loaded ? ::LockResource(loaded) : nullptr;
+    if (!bytes || size < sizeof(VS_FIXEDFILEINFO)) return std::wstring();
+    // VerQueryValueW wants a writable copy with room behind it, as GetFileVersionInfoW would give.
+    std::vector<BYTE> data(size * 2);
+    memcpy(data.data(), bytes, size);
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT fixedSize = 0;
     if (!::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) || !fixed ||
-        fixedSize < sizeof(VS_FIXEDFILEINFO))
+        fixedSize < sizeof(VS_FIXEDFILEINFO) || fixed->dwSignature != VS_FFI_SIGNATURE)
         return std::wstring();
     return FormatText(L"%d.%d.%d.%d", HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
                       HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS));

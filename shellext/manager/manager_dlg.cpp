@@ -119,10 +119,14 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     }
     TreeView_SetImageList(tree_, swatches_.get(), TVSIL_STATE);
 
+    // One redraw for the whole tree instead of a layout pass per inserted and expanded node.
+    ::SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
     if (bookmarks_) {
         for (auto& item : bookmarks_->root.children) BuildNode(*item, TVI_ROOT, TVI_LAST);
     }
     TreeView_Expand(tree_, TVI_ROOT, TVE_EXPAND);
+    ::SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(tree_, nullptr, TRUE);
     UpdateCommandStates();
 
     // Arrow glyphs on the move buttons; without the font they keep ^ v > <.

@@ -1,4 +1,5 @@
 #include "shell_objects.h"
+#include "test_com.h"
 #include <shlobj.h>
 #include <shlwapi.h>
 #include <cstring>
@@ -55,31 +56,12 @@ dv::com_ptr<IDataObject> DesktopDataObject(const std::vector<std::wstring>& pars
 }
 
 namespace {
-// Reference counting and QueryInterface of the test data objects (created with one reference).
-class DataObjectBase : public IDataObject {
+// The advise slots that none of the test data objects supports.
+class DataObjectBase : public SingleInterfaceObject<IDataObject> {
 public:
-    virtual ~DataObjectBase() = default;
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDataObject) {
-            *out = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (!n) delete this;
-        return n;
-    }
     STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
     STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
     STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
-private:
-    ULONG refs_ = 1;
 };
 
 class DropObject final : public DataObjectBase {

@@ -1,4 +1,5 @@
 #include "menu_support.h"
+#include "common/test_com.h"
 #include "common/test_support.h"
 #include "common/text.h"
 #include <shlobj.h>
@@ -135,24 +136,9 @@ std::wstring NameOf(PCIDLIST_ABSOLUTE list) {
 
 namespace {
 
-class ItemEnum final : public IEnumIDList {
+class ItemEnum final : public dvtest::SingleInterfaceObject<IEnumIDList> {
 public:
     explicit ItemEnum(std::vector<PCUITEMID_CHILD> items) : items_(std::move(items)) {}
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IEnumIDList) {
-            *out = static_cast<IEnumIDList*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
     STDMETHODIMP Next(ULONG count, PITEMID_CHILD* out, ULONG* fetched) override {
         ULONG n = 0;
         while (n < count && next_ < items_.size()) out[n++] = ::ILCloneChild(items_[next_++]);
@@ -165,7 +151,6 @@ public:
 private:
     std::vector<PCUITEMID_CHILD> items_;
     size_t next_ = 0;
-    ULONG refs_ = 1;
 };
 
 class FolderView final : public IShellView, public IFolderView {
@@ -227,7 +212,7 @@ public:
     STDMETHODIMP SelectAndPositionItems(UINT, PCUITEMID_CHILD_ARRAY, POINT*, DWORD) override { return E_NOTIMPL; }
 };
 
-class ShellBrowser final : public IShellBrowser {
+class ShellBrowser final : public dvtest::ShellBrowserStubs {
 public:
     std::vector<std::wstring> browsed;
     FolderView* view = nullptr;
@@ -242,27 +227,14 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP GetWindow(HWND* window) override { *window = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
-    STDMETHODIMP RemoveMenusSB(HMENU) override { return E_NOTIMPL; }
-    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP EnableModelessSB(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return E_NOTIMPL; }
     STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT) override {
         browsed.push_back(NameOf(reinterpret_cast<PCIDLIST_ABSOLUTE>(list)));
         return S_OK;
     }
-    STDMETHODIMP GetViewStateStream(DWORD, IStream** stream) override { *stream = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP GetControlWindow(UINT, HWND* window) override { *window = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryActiveShellView(IShellView** out) override {
         *out = view;
         return view ? S_OK : E_FAIL;
     }
-    STDMETHODIMP OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
 };
 
 constexpr wchar_t kBrowserClass[] = L"DirvaneMenuTestBrowser";

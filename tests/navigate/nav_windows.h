@@ -2,6 +2,7 @@
 // receive and can answer the shell-browser message with a recording shell browser.
 #pragma once
 #include "common/handles.h"
+#include "common/test_com.h"
 #include <shobjidl.h>
 #include <string>
 #include <vector>
@@ -23,7 +24,7 @@ bool ReceivedMessage(HWND window, UINT message, WPARAM wParam);
 
 // A recording shell browser: BrowseObject keeps a copy of the list and the flags;
 // QueryActiveShellView gives the view set in view (or fails).
-class FakeShellBrowser : public IShellBrowser {
+class FakeShellBrowser : public dvtest::ShellBrowserStubs {
 public:
     FakeShellBrowser() = default;
     FakeShellBrowser(const FakeShellBrowser&) = delete;
@@ -37,21 +38,8 @@ public:
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
     STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
     STDMETHODIMP_(ULONG) Release() override { return --refs; }
-    STDMETHODIMP GetWindow(HWND* window) override { *window = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP InsertMenusSB(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
-    STDMETHODIMP SetMenuSB(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
-    STDMETHODIMP RemoveMenusSB(HMENU) override { return E_NOTIMPL; }
-    STDMETHODIMP SetStatusTextSB(LPCWSTR) override { return E_NOTIMPL; }
-    STDMETHODIMP EnableModelessSB(BOOL) override { return E_NOTIMPL; }
-    STDMETHODIMP TranslateAcceleratorSB(MSG*, WORD) override { return E_NOTIMPL; }
     STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT flags) override;
-    STDMETHODIMP GetViewStateStream(DWORD, IStream** stream) override { *stream = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP GetControlWindow(UINT, HWND* window) override { *window = nullptr; return E_NOTIMPL; }
-    STDMETHODIMP SendControlMsg(UINT, UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryActiveShellView(IShellView** out) override;
-    STDMETHODIMP OnViewWindowActive(IShellView*) override { return E_NOTIMPL; }
-    STDMETHODIMP SetToolbarItems(LPTBBUTTONSB, UINT, UINT) override { return E_NOTIMPL; }
 };
 
 // Owns every window it makes and destroys them in reverse order.

@@ -12,6 +12,9 @@ using namespace insttest;
 
 namespace {
 
+using updtest::Click;
+using updtest::SaveDialogNameField;
+
 // A visible dialog of the thread other than those named.
 HWND FindThreadDialog(DWORD threadId, HWND notThis, HWND norThis) {
     struct Search {
@@ -32,27 +35,6 @@ HWND FindThreadDialog(DWORD threadId, HWND notThis, HWND norThis) {
     return search.found;
 }
 
-// The Save dialog's file-name field: the edit inside combo box 0x47C, or edit 0x480.
-HWND SaveDialogNameField(HWND save) {
-    HWND edit = nullptr;
-    if (HWND combo = ::GetDlgItem(save, 0x47C)) {
-        ::EnumChildWindows(
-            combo,
-            [](HWND window, LPARAM param) -> BOOL {
-                wchar_t cls[16] = {};
-                ::GetClassNameW(window, cls, 16);
-                if (wcscmp(cls, L"Edit") != 0) return TRUE;
-                *reinterpret_cast<HWND*>(param) = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&edit));
-    }
-    return edit ? edit : ::GetDlgItem(save, 0x480);
-}
-
-void Click(HWND dialog, int id) {
-    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
-}
 
 // The update dialog, modal on a thread of its own over a stand-in manager window, as the manager
 // opens it.

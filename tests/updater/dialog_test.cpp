@@ -15,6 +15,9 @@ using namespace updtest;
 
 namespace {
 
+using updtest::Click;
+using updtest::SaveDialogNameField;
+
 std::string BuildUnix() {
     const char* build = std::getenv("DIRVANE_BUILD");
     return build ? build : ".";
@@ -82,28 +85,6 @@ int CountOwnedDialogs(DWORD threadId, HWND owner) {
     return count.count;
 }
 
-// The file-name field of the Save dialog: the edit inside combo box 0x47C (a ComboBoxEx holding a
-// combo box holding the edit), or edit 0x480 of older dialogs.
-HWND SaveDialogNameField(HWND save) {
-    HWND edit = nullptr;
-    if (HWND combo = ::GetDlgItem(save, 0x47C)) {
-        ::EnumChildWindows(
-            combo,
-            [](HWND window, LPARAM param) -> BOOL {
-                wchar_t cls[16];
-                ::GetClassNameW(window, cls, 16);
-                if (wcscmp(cls, L"Edit") != 0) return TRUE;
-                *reinterpret_cast<HWND*>(param) = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&edit));
-    }
-    return edit ? edit : ::GetDlgItem(save, 0x480);
-}
-
-void Click(HWND dialog, int id) {
-    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
-}
 
 COLORREF ScreenPixel(int x, int y) {
     HDC screen = ::GetDC(nullptr);

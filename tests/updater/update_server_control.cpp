@@ -173,4 +173,25 @@ bool NotificationRecorder::Completed() const {
     return false;
 }
 
+HWND SaveDialogNameField(HWND save) {
+    HWND edit = nullptr;
+    if (HWND combo = ::GetDlgItem(save, 0x47C)) {
+        ::EnumChildWindows(
+            combo,
+            [](HWND window, LPARAM param) -> BOOL {
+                wchar_t cls[16] = {};
+                ::GetClassNameW(window, cls, 16);
+                if (wcscmp(cls, L"Edit") != 0) return TRUE;
+                *reinterpret_cast<HWND*>(param) = window;
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&edit));
+    }
+    return edit ? edit : ::GetDlgItem(save, 0x480);
+}
+
+void Click(HWND dialog, int id) {
+    ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
+}
+
 } // namespace updtest

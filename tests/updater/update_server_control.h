@@ -62,4 +62,9 @@ private:
     std::vector<std::pair<WPARAM, LPARAM>> notifications_;
 };
 
+// Driving the update dialog's Save dialog: its file-name field (the edit inside combo box 0x47C,
+// or edit 0x480 of older dialogs), and a button click posted as a user's would arrive.
+HWND SaveDialogNameField(HWND save);
+void Click(HWND dialog, int id);
+
 } // namespace updtest

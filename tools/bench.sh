@@ -6,7 +6,9 @@ cd "$(dirname "$0")/.."
 bash tools/build.sh
 prefix="$PWD/build/bench-prefix"
 export WINEDEBUG=-all
+. tools/wine-env.sh
+export WINE
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" sh -c "
   tests/make-prefix.sh '$prefix' >/dev/null &&
-  WINEPREFIX='$prefix' wine build/bench/bench.exe $* | tr -d '\r'; rc=\$?
+  WINEPREFIX='$prefix' \$WINE build/bench/bench.exe $* | tr -d '\r'; rc=\$?
   WINEPREFIX='$prefix' wineserver -k; exit \$rc"

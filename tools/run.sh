@@ -16,26 +16,29 @@ fi
 
 export WINEPREFIX="$PWD/build/demo-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY
+. tools/wine-env.sh
 wineserver -k 2>/dev/null || true
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Making the Wine prefix $WINEPREFIX ..."
-  wineboot -i >/dev/null 2>&1
-  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  "$WINE" wineboot -i >/dev/null 2>&1
+  "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 setup="$(ls -t build/dist/Dirvane-Setup-*.exe 2>/dev/null | head -n 1)"
+# The setup is a 32-bit program: where those cannot run, the DLL is registered in place.
+[ -z "${DIRVANE_NO_WIN32:-}" ] || setup=""
 if [ -n "$setup" ]; then
-  wine "$setup" /S && echo "Installed $(basename "$setup") into Program Files\\Dirvane"
+  "$WINE" "$setup" /S && echo "Installed $(basename "$setup") into Program Files\\Dirvane"
 else
-  dll="$(winepath -w build/dist/Dirvane.dll)"
-  wine regsvr32 /s "$dll" && echo "Registered $dll"
+  dll="$("$WINE" winepath -w build/dist/Dirvane.dll)"
+  "$WINE" regsvr32 /s "$dll" && echo "Registered $dll"
 fi
-wine reg query 'HKCR\Directory\Background\ShellEx\ContextMenuHandlers\OV Dirvane' 2>/dev/null | tr -d '\r' | sed '/^$/d'
+"$WINE" reg query 'HKCR\Directory\Background\ShellEx\ContextMenuHandlers\OV Dirvane' 2>/dev/null | tr -d '\r' | sed '/^$/d'
 
 folder="${1:-C:\\windows}"
 echo "Right-click on the empty area of $folder:"
 if [ -n "${DIRVANE_RUN_HEADLESS:-}" ]; then
-  wine build/tools/devhost/devhost.exe --print "$folder" | tr -d '\r'
+  "$WINE" build/tools/devhost/devhost.exe --print "$folder" | tr -d '\r'
   wineserver -k
 else
-  wine build/tools/devhost/devhost.exe "$folder" | tr -d '\r'
+  "$WINE" build/tools/devhost/devhost.exe "$folder" | tr -d '\r'
 fi

@@ -25,6 +25,11 @@ std::wstring ProgramFolder() {
     return folder.substr(0, folder.find_last_of(L'\\'));
 }
 
+bool CanRun32BitPrograms() {
+    const char* no32 = std::getenv("DIRVANE_NO_WIN32");
+    return !no32 || !*no32;
+}
+
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {

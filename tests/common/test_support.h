@@ -16,6 +16,15 @@ std::wstring DistFile(const wchar_t* name);
 // The folder that holds the running test program.
 std::wstring ProgramFolder();
 
+// False where the host cannot start 32-bit Windows programs (tools/wine-env.sh says why).
+bool CanRun32BitPrograms();
+// Skips the current test where 32-bit programs cannot run.
+#define DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS()                                        \
+    do {                                                                            \
+        if (!::dvtest::CanRun32BitPrograms())                                       \
+            GTEST_SKIP() << "this host cannot run 32-bit Windows programs";         \
+    } while (0)
+
 // Polls condition until it holds or the time is up; pumps this thread's messages meanwhile.
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
 

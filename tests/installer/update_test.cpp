@@ -86,8 +86,12 @@ private:
 
 class UpdateDownload : public ::testing::Test {
 protected:
-    void SetUp() override { EnsureUninstalled(); }
+    void SetUp() override {
+        DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();  // the setup is a 32-bit program
+        EnsureUninstalled();
+    }
     void TearDown() override {
+        if (IsSkipped()) return;
         EndLeftWizards();
         EnsureUninstalled();
     }

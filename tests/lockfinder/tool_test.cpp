@@ -336,6 +336,7 @@ TEST_F(TessalyTool, TheThirtyTwoBitBuildCarriesTheSixtyFourBitOneByteForByte) {
 }
 
 TEST_F(TessalyTool, UnderWow64TheCompanionDoesTheSearchWithTheSameResult) {
+    DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();
     auto windowed = StartHelper(L"tess_helper.exe", L"Probe window");
     auto described = StartHelper(L"tess_helper_described.exe");
     ASSERT_TRUE(windowed && described);
@@ -362,6 +363,7 @@ TEST_F(TessalyTool, UnderWow64TheCompanionDoesTheSearchWithTheSameResult) {
 }
 
 TEST_F(TessalyTool, UnderWow64ACompanionThatCannotBeWrittenMeansNoWork) {
+    DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();
     auto helper = StartHelper(L"tess_helper.exe");
     ASSERT_TRUE(helper);
     // A folder in the companion's place: it can be neither replaced nor deleted.
@@ -374,6 +376,7 @@ TEST_F(TessalyTool, UnderWow64ACompanionThatCannotBeWrittenMeansNoWork) {
 }
 
 TEST_F(TessalyTool, UnderWow64AnEmptyCommandLineShowsTheUsageWithoutTheCompanion) {
+    DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();
     folder32->MakeFile(L"Tessaly64.exe", "sentinel");
     CheckUsageBox(tool32);
     EXPECT_EQ(ReadBytes(Companion32()), "sentinel");

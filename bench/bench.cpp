@@ -342,8 +342,13 @@ void ToolTable(const std::wstring& dist) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    for (int i = 1; i < argc; ++i)
+    // --quick: fewer rounds; --only menu|construction|leaks|manager|tool: that table alone.
+    std::wstring only;
+    for (int i = 1; i < argc; ++i) {
         if (wcscmp(argv[i], L"--quick") == 0) g_quick = true;
+        else if (wcscmp(argv[i], L"--only") == 0 && i + 1 < argc) only = argv[++i];
+    }
+    auto wanted = [&only](const wchar_t* table) { return only.empty() || only == table; };
     com_init com;
     std::wstring dist = ProgramFolder() + L"\\..\\dist";
     wchar_t full[MAX_PATH];
@@ -367,11 +372,11 @@ int wmain(int argc, wchar_t** argv) {
                          nullptr);
 
     printf("Dirvane benchmarks (medians; figures of this machine under Wine)\n");
-    RightClickTable(handler, folder);
-    ConstructionTable(handler, folder);
-    LeakTable(handler, folder);
-    ManagerTable(dll.get(), folder);
-    ToolTable(dist);
+    if (wanted(L"menu")) RightClickTable(handler, folder);
+    if (wanted(L"construction")) ConstructionTable(handler, folder);
+    if (wanted(L"leaks")) LeakTable(handler, folder);
+    if (wanted(L"manager")) ManagerTable(dll.get(), folder);
+    if (wanted(L"tool")) ToolTable(dist);
     ::SHDeleteKeyW(HKEY_CURRENT_USER, kProductKey);
     ::RemoveDirectoryW(folder.c_str());
     handler.factory.reset();

@@ -125,7 +125,7 @@ void Run(HINSTANCE instance, const wchar_t* commandLine) {
         SearchRequest request;
         if (!BuildSearchRequest(args[1], args[2], toolDirectory, request)) return;
         ::DeleteFileW(request.outputPath);
-        EnumerateModules(AppendMatchingRecord, &request);
+        EnumerateModules(AppendMatchingRecord, &request, ModuleMatchesRequest);
     }
 }
 

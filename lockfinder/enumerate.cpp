@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <memory>
 #include <type_traits>
+#include <unordered_map>
 
 namespace tessaly {
 
@@ -178,16 +179,64 @@ bool DeviceToDosPath(wchar_t* path, size_t capacity, const DeviceQueryFn& query)
     return false;
 }
 
+namespace {
+
+// The title when no captioned window gives one.
+void TitleWithoutWindow(ModuleRecord& record) {
+    if (ReadFileDescription(record.imagePath, record.title)) return;
+    swprintf(record.title, kTitleChars, L"Process Id: %d", static_cast<int>(record.processId));
+}
+
+// The first captioned window's text of every process, taken in one pass over the top-level windows
+// when a search first needs a title: the same answer as a pass per process, for far less work.
+class WindowTitles {
+public:
+    // False when the process has no captioned window with text.
+    bool Take(DWORD processId, wchar_t* title) {
+        if (!taken_) {
+            taken_ = true;
+            ::EnumWindows(Collect, reinterpret_cast<LPARAM>(this));
+        }
+        auto found = titles_.find(processId);
+        if (found == titles_.end()) return false;
+        const size_t n = found->second.size() < kTitleChars ? found->second.size() : kTitleChars - 1;
+        wmemcpy(title, found->second.c_str(), n);
+        title[n] = 0;
+        return true;
+    }
+
+private:
+    static BOOL CALLBACK Collect(HWND window, LPARAM param) {
+        auto& self = *reinterpret_cast<WindowTitles*>(param);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        if (self.titles_.count(owner)) return TRUE;
+        if (!(::GetWindowLongPtrW(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
+        wchar_t text[kTitleChars];
+        if (::GetWindowTextW(window, text, static_cast<int>(kTitleChars)) > 0 && text[0]) {
+            try {
+                self.titles_.emplace(owner, text);
+            } catch (...) {  // out of memory: that process falls back to its description
+            }
+        }
+        return TRUE;
+    }
+
+    bool taken_ = false;
+    std::unordered_map<DWORD, std::wstring> titles_;
+};
+
+} // namespace
+
 void GetProcessTitle(ModuleRecord& record) {
     record.title[0] = 0;
     TitleSearch search = {record.processId, record.title};
     ::EnumWindows(TakeCaptionText, reinterpret_cast<LPARAM>(&search));
     if (record.title[0]) return;
-    if (ReadFileDescription(record.imagePath, record.title)) return;
-    swprintf(record.title, kTitleChars, L"Process Id: %d", static_cast<int>(record.processId));
+    TitleWithoutWindow(record);
 }
 
-bool EnumerateModules(CandidateFn candidate, void* context) {
+bool EnumerateModules(CandidateFn candidate, void* context, InterestFn interest) {
     const Psapi& api = BindPsapi();
     if (!api.Bound()) return true;
 
@@ -198,31 +247,46 @@ bool EnumerateModules(CandidateFn candidate, void* context) {
         return true;
 
     auto record = std::make_unique<ModuleRecord>();
+    WindowTitles windowTitles;
     std::vector<HMODULE> modules;
     for (DWORD processId : ids) {
         ModuleRecord& r = *record;
         r.processId = processId;
         r.imagePath[0] = 0;
+        r.title[0] = 0;
+        bool titled = false;
+        // A process's title is looked up only when one of its modules is a candidate.
+        auto offer = [&]() {
+            if (interest && !interest(r.modulePath, context)) return true;
+            if (!titled) {
+                titled = true;
+                if (!windowTitles.Take(processId, r.title)) TitleWithoutWindow(r);
+            }
+            return candidate(r, context);
+        };
+
+        // One open serves both the image path and the module list; a process that refuses the
+        // wider rights still has its executable tested.
+        dv::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
         if (api.getProcessImageFileName) {
-            dv::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
-            if (!process) continue;
-            DWORD length = api.getProcessImageFileName(process.get(), r.imagePath, kPathChars);
+            dv::unique_handle queryOnly;
+            if (!process) queryOnly.reset(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId));
+            HANDLE query = process ? process.get() : queryOnly.get();
+            if (!query) continue;
+            DWORD length = api.getProcessImageFileName(query, r.imagePath, kPathChars);
             if (length > 0 && length < kPathChars)
                 DeviceToDosPath(r.imagePath, kPathChars);  // else the device form stays
             else
                 r.imagePath[0] = 0;
         } else {
-            dv::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
             if (!process) continue;
             if (!ReadModulePath(api, process.get(), nullptr, r.imagePath)) r.imagePath[0] = 0;
         }
         wmemcpy(r.modulePath, r.imagePath, kPathChars);
-        GetProcessTitle(r);
 
         // The executable is always its process's first candidate.
-        if (!candidate(r, context)) return false;
+        if (!offer()) return false;
 
-        dv::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
         if (!process) continue;
         HANDLE h = process.get();
         bool listed = false;
@@ -241,7 +305,7 @@ bool EnumerateModules(CandidateFn candidate, void* context) {
             r.modulePath[0] = 0;
             if (!ReadModulePath(api, h, module, r.modulePath)) continue;
             if (wcscmp(r.modulePath, r.imagePath) == 0) continue;  // already tested as the executable
-            if (!candidate(r, context)) return false;
+            if (!offer()) return false;
         }
     }
     return true;

@@ -71,15 +71,19 @@ std::wstring FormatRecord(const ModuleRecord& record) {
     return text;
 }
 
-bool AppendMatchingRecord(ModuleRecord record, void* context) {
+bool ModuleMatchesRequest(const wchar_t* modulePath, const void* context) {
     const SearchRequest& request = *static_cast<const SearchRequest*>(context);
-
     wchar_t candidate[kPathChars];
-    std::wstring module = Field(record.modulePath, kPathChars);
+    std::wstring module = Field(modulePath, kPathChars);
     wmemcpy(candidate, module.c_str(), module.size() + 1);
     FoldAZ(candidate);
     ::PathStripPathW(candidate);
-    if (!MatchFileMask(request.mask, candidate)) return true;
+    return MatchFileMask(request.mask, candidate);
+}
+
+bool AppendMatchingRecord(ModuleRecord record, void* context) {
+    const SearchRequest& request = *static_cast<const SearchRequest*>(context);
+    if (!ModuleMatchesRequest(record.modulePath, context)) return true;
 
     // Convert before the file is opened: a record that cannot be converted is dropped whole and
     // must not leave an empty output file behind.

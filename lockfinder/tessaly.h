@@ -40,6 +40,8 @@ void FoldAZ(wchar_t* text) noexcept;
 bool MatchFileMask(const wchar_t* mask, const wchar_t* name) noexcept;
 // The record's text: "%d\r\n%s\r\n%s\r\n%s\r\n\r\n" (identifier, title, executable name, image path).
 std::wstring FormatRecord(const ModuleRecord& record);
+// The module's file name (folder stripped, A-Z folded) matches the SearchRequest's mask.
+bool ModuleMatchesRequest(const wchar_t* modulePath, const void* request);
 // Appends the record to the output file when its module matches the mask.
 bool AppendMatchingRecord(ModuleRecord record, void* request);
 // Ends the process with exit code 0xFFFFFFFF; the error code of a failure stays as the last error.
@@ -47,8 +49,12 @@ bool TerminateById(DWORD processId);
 
 // --- process and module enumeration ---
 
+// Says, before a record is made, whether a module can be a candidate at all.
+using InterestFn = bool (*)(const wchar_t* modulePath, const void* context);
 // Calls candidate for the executable and then every other module of every process it can open.
-bool EnumerateModules(CandidateFn candidate, void* context);
+// With interest, only modules it accepts reach candidate, and a process's title is looked up only
+// once one of its modules does: the search then costs little more than the walk itself.
+bool EnumerateModules(CandidateFn candidate, void* context, InterestFn interest = nullptr);
 
 // Answers the device name behind a drive ("C:"), like QueryDosDeviceW; false when there is none.
 using DeviceQueryFn = std::function<bool(const wchar_t* drive, wchar_t* device, DWORD capacity)>;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs the benchmarks in a fresh private Wine prefix on a private Xvfb display.
-#   bash tools/bench.sh [--quick]
+#   bash tools/bench.sh [--quick] [--only menu|construction|leaks|manager|tool]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/build.sh

@@ -9,7 +9,9 @@
 ; Switches: /S silent (programs holding the old DLL are left running), /D=<folder> (last, unquoted).
 ; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings.
 
-Unicode true
+; A 64-bit program: the DLL it installs is 64-bit only, so it needs 64-bit Windows anyway, and it
+; sees the real system folder and registry without redirection.
+Target amd64-unicode
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -35,10 +37,8 @@ SetCompressor /SOLID lzma
 !define CLSID "{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}"
 !define APPID "{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}"
 !define HANDLER "ShellEx\ContextMenuHandlers\OV Dirvane"
-; Registration must run in the 64-bit regsvr32: a 32-bit process cannot load the 64-bit DLL, and
-; sysnative reaches the 64-bit system folder from this 32-bit installer without turning redirection
-; off for everything else.
-!define REGSVR32 "$WINDIR\sysnative\regsvr32.exe"
+; The 64-bit regsvr32: only a 64-bit process can load the DLL.
+!define REGSVR32 "$SYSDIR\regsvr32.exe"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -162,7 +162,7 @@ Function .onInit
     ${EndIf}
   ${EndIf}
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\Tessaly.exe" "${DIST}\Tessaly.exe"
+  File "/oname=$PLUGINSDIR\Tessaly64.exe" "${DIST}\Tessaly64.exe"
 FunctionEnd
 
 ; Reads one line of the open file $R0 into $R1 without its line end; sets the error flag at the end
@@ -215,7 +215,7 @@ FunctionEnd
 ; loaded (no file: none does).
 Function FindHolders
   Delete "$PLUGINSDIR\holders.txt"
-  ExecWait '"$PLUGINSDIR\Tessaly.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
+  ExecWait '"$PLUGINSDIR\Tessaly64.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
   StrCpy $HolderMode "count"
   Call ForEachHolder
 FunctionEnd
@@ -261,7 +261,7 @@ Function ForEachHolder
           ${EndIf}
         ${ElseIf} $HolderMode == "close"
           DetailPrint "Closing $R5 ($R6)"
-          ExecWait '"$PLUGINSDIR\Tessaly.exe" $R4'
+          ExecWait '"$PLUGINSDIR\Tessaly64.exe" $R4'
           ${If} $R6 == "explorer.exe"
             StrCpy $RestartExplorer 1
           ${EndIf}
@@ -341,7 +341,7 @@ FunctionEnd
 Function RestartExplorer
   Delete "$PLUGINSDIR\explorer.txt"
   ; Windows may have started the shell again by itself.
-  ExecWait '"$PLUGINSDIR\Tessaly.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
+  ExecWait '"$PLUGINSDIR\Tessaly64.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
   ${IfNot} ${FileExists} "$PLUGINSDIR\explorer.txt"
     Exec '"$WINDIR\explorer.exe"'
   ${EndIf}

@@ -110,12 +110,10 @@ std::unique_ptr<Holder> StartHolder() {
 class Installer : public ::testing::Test {
 protected:
     void SetUp() override {
-        DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();  // the setup is a 32-bit program
         ASSERT_TRUE(Exists(SetupPath())) << "no installer in the dist folder";
         EnsureUninstalled();
     }
     void TearDown() override {
-        if (IsSkipped()) return;
         EndLeftWizards();
         EnsureUninstalled();
     }

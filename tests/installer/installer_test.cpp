@@ -3,6 +3,7 @@
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,8 @@ const wchar_t kClsidText[] = L"{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t* const kHandlerClasses[] = {L"*",     L"Folder",    L"InternetShortcut",    L"lnkfile",
                                           L"Drive", L"Directory", L"Directory\\Background"};
+// The class's key in the user's own classes (under HKCU) or the machine's (under HKLM).
+const wchar_t kClassesClassKey[] = L"Software\\Classes\\CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
 const wchar_t kRemoveDataQuestion[] = L"Do you also want to remove your Dirvane bookmarks and settings?";
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -70,6 +73,12 @@ bool IsPendingDelete(const std::wstring& path) {
         if (_wcsicmp(source.c_str(), (L"\\??\\" + path).c_str()) == 0) return true;
     }
     return false;
+}
+
+// A new process that creates the handler loads dll (through COM, or through the user's own classes).
+void ExpectLoads(const std::wstring& dll, bool userClasses = false) {
+    const std::wstring loaded = LoadInNewProcess(userClasses);
+    EXPECT_EQ(_wcsicmp(loaded.c_str(), dll.c_str()), 0) << Narrow(loaded);
 }
 
 // A process that has the installed DLL loaded through COM, with a hidden captioned window.
@@ -134,7 +143,7 @@ protected:
     // process; the old one, renamed aside, waits for its removal at the next restart.
     static void ExpectOldDllRenamedAside(const std::string& old, size_t oldCopiesBefore) {
         EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
-        EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+        ExpectLoads(Installed(L"Dirvane.dll"));
         std::vector<std::wstring> copies = OldCopies(L"Dirvane.dll");
         ASSERT_EQ(copies.size(), oldCopiesBefore + 1);
         const std::wstring* renamed = nullptr;
@@ -162,16 +171,17 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
         EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane", L""),
                   kClsidText) << Narrow(cls);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_32KEY));
-    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+    ExpectLoads(Installed(L"Dirvane.dll"));
 
     // Listed among the installed programs, with a working quiet uninstall.
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"Dirvane");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), DV_VERSION);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Ostrelan");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), Quote(Installed(L"Uninstall.exe")));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
+              Quote(Installed(L"Uninstall.exe")) + L" /ALLUSERS");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"),
-              Quote(Installed(L"Uninstall.exe")) + L" /S");
+              Quote(Installed(L"Uninstall.exe")) + L" /ALLUSERS /S");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY));
 }
 
@@ -215,8 +225,8 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
 TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
     InstallSilently();
     const std::string old = InstallOldDll();
-    // An old copy that a previous upgrade left behind and nothing holds any more is cleaned away.
-    ASSERT_TRUE(WriteBytes(Installed(L"Dirvane.dll.old-1"), "stale"));
+    // Named like an old copy, but the setup never renamed it: it is not the setup's to delete.
+    ASSERT_TRUE(WriteBytes(Installed(L"Dirvane.dll.old-1"), "not ours"));
     auto holder = StartHolder();
     ASSERT_TRUE(holder);
 
@@ -238,7 +248,8 @@ TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
     EXPECT_EQ(listed, std::vector<std::wstring>{holder->title + L" (installer_helper.exe)"});
     EXPECT_TRUE(choseToContinue);
     EXPECT_TRUE(Running(holder->process.get()));
-    ExpectOldDllRenamedAside(old, 0);
+    ExpectOldDllRenamedAside(old, 1);
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll.old-1")), "not ours");
 }
 
 TEST_F(Installer, InteractiveUpgradeClosesTheHoldersWhenAsked) {
@@ -264,7 +275,7 @@ TEST_F(Installer, InteractiveUpgradeClosesTheHoldersWhenAsked) {
     EXPECT_EQ(::WaitForSingleObject(holder->process.get(), 0), WAIT_OBJECT_0) << "the holder was not closed";
     EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
     EXPECT_TRUE(OldCopies(L"Dirvane.dll").empty()) << "nothing held the DLL any more: it is simply replaced";
-    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+    ExpectLoads(Installed(L"Dirvane.dll"));
 }
 
 TEST_F(Installer, SilentUninstallKeepsTheUserDataUnlessAskedToRemoveIt) {
@@ -308,6 +319,7 @@ TEST_F(Installer, UninstallWhileExplorerHoldsTheDllFinishesAtRestart) {
     EXPECT_TRUE(IsPendingDelete(InstallDir())) << "pending deletes:" << PendingDeletesText();
 
     InstallSilently();
+    EXPECT_FALSE(IsPendingDelete(Installed(L"Dirvane.dll"))) << "pending deletes:" << PendingDeletesText();
     holder->End();
     ASSERT_EQ(dvtest::RunProcess(L"wineboot.exe -r"), 0u);
     EXPECT_FALSE(Exists(copies[0]));
@@ -337,6 +349,232 @@ TEST_F(Installer, InteractiveUninstallAsksAboutTheUserData) {
     EXPECT_TRUE(asked);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, dvtest::kProductKey));
     EXPECT_FALSE(Exists(InstallDir()));
+}
+
+// Files of the user's in the install folder, some named like the copies the setup renames aside,
+// survive install, upgrade and uninstall; the setup's own renamed copy goes once nothing holds it.
+TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
+    dvtest::ScratchFolder folder(L"installer-user-folder");
+    const std::pair<const wchar_t*, const char*> userFiles[] = {
+        {L"budget.old-2023.xlsx", "budget"}, {L"thesis.old-draft.docx", "thesis"}, {L"Dirvane.dll.old-7", "mine"}};
+    for (const auto& file : userFiles) ASSERT_TRUE(WriteBytes(folder / file.first, file.second));
+    auto expectUserFilesIntact = [&](const char* when) {
+        for (const auto& file : userFiles) EXPECT_EQ(ReadBytes(folder / file.first), file.second) << when;
+    };
+    const std::wstring inFolder = L"/D=" + folder.path();
+
+    ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+    expectUserFilesIntact("after the install");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+
+    // An upgrade while a program holds the DLL renames it aside; the next one removes that copy.
+    ASSERT_TRUE(WriteBytes(folder / L"Dirvane.dll", ReadBytes(dvtest::DistFile(L"Dirvane.dll")) + "old build"));
+    {
+        auto holder = StartHolder();
+        ASSERT_TRUE(holder);
+        ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+        EXPECT_TRUE(Exists(folder / L"Dirvane.dll.old-1"));
+    }
+    ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+    EXPECT_FALSE(Exists(folder / L"Dirvane.dll.old-1"));
+    expectUserFilesIntact("after the upgrades");
+
+    ASSERT_EQ(RunQuietUninstall(), 0u);
+    expectUserFilesIntact("after the uninstall");
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe", L"Uninstall.exe"})
+        EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
+}
+
+// A folder that is not the product's own is refused with its exit code before anything changes,
+// over an installed version too; so are contrary switches.
+TEST_F(Installer, RefusesADriveRootOrASystemFolder) {
+    InstallSilently();
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring programFiles = InstallDir().substr(0, InstallDir().rfind(L'\\'));
+    const std::wstring refused[] = {L"/D=C:\\", std::wstring(L"/D=") + windows + L"\\system32",
+                                    std::wstring(L"/D=") + windows + L"\\Dirvane", L"/D=" + programFiles,
+                                    L"/D=" + programFiles + L"\\..\\windows", L"/CURRENTUSER /ALLUSERS"};
+    for (const std::wstring& switches : refused) {
+        SCOPED_TRACE(Narrow(switches));
+        EXPECT_EQ(RunSetupSilently(switches), 2u);
+        const std::wstring folder = switches.substr(3);
+        EXPECT_FALSE(Exists(folder + L"\\Dirvane.dll"));
+        EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+        EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
+                  Installed(L"Dirvane.dll"));
+    }
+}
+
+// Starts a holder that Wine gives the identifier of an ended process whose handles are all closed.
+// Wine hands out identifiers (of processes and threads alike) from a first-in first-out free list
+// once its table is full: short-lived threads walk that list until the identifier allocated just
+// before the wanted one comes round, and the holder started right then gets the wanted one.
+std::unique_ptr<Holder> StartHolderWithId(DWORD wanted) {
+    DWORD before = 0, last = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < deadline) {
+        DWORD id = 0;
+        dv::unique_handle thread(::CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, &id));
+        if (!thread) return nullptr;
+        ::WaitForSingleObject(thread.get(), INFINITE);
+        thread.reset();
+        if (id == wanted) before = last;
+        last = id;
+        if (before == 0 || id != before) continue;
+        auto holder = StartHolder();
+        if (!holder || holder->pid == wanted) return holder;
+    }
+    return nullptr;
+}
+
+// Between the holders page and the closing, the listed holder ends by itself and another process
+// that holds the DLL takes its identifier: closing ends neither it nor a holder started since.
+TEST_F(Installer, ClosingEndsOnlyTheProcessesThatWereListed) {
+    InstallSilently();
+    InstallOldDll();
+    auto listed = StartHolder();
+    ASSERT_TRUE(listed);
+    const DWORD listedPid = listed->pid;
+    std::unique_ptr<Holder> successor, latecomer;
+
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        if (!ChildOfClass(page, L"ListBox")) return;
+        listed.reset();  // ended, and its identifier free once no handle names it
+        successor = StartHolderWithId(listedPid);
+        latecomer = StartHolder();
+        ::SendMessageW(ChildOfClass(page, L"Button", L"C&ontinue"), BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(ChildOfClass(page, L"Button", L"&Close"), BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    DWORD code = 1;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 0u);
+
+    ASSERT_TRUE(successor) << "no holder was given the listed holder's identifier";
+    EXPECT_EQ(successor->pid, listedPid);
+    EXPECT_TRUE(Running(successor->process.get())) << "the process that took over the identifier was ended";
+    ASSERT_TRUE(latecomer);
+    EXPECT_TRUE(Running(latecomer->process.get())) << "a holder started after the listing was ended";
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+}
+
+// Records every change under the keys of HKLM that an install could write and in the folders of the
+// machine, from construction on.
+class MachineWatch {
+public:
+    MachineWatch() {
+        for (const wchar_t* key : {L"Software", L"System\\CurrentControlSet\\Control\\Session Manager"}) {
+            Watched watched{key, dv::OpenRegKey(HKEY_LOCAL_MACHINE, key, KEY_NOTIFY),
+                            dv::unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+            EXPECT_EQ(::RegNotifyChangeKeyValue(watched.key.get(), TRUE,
+                                                REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                watched.event.get(), TRUE), ERROR_SUCCESS) << Narrow(key);
+            keys_.push_back(std::move(watched));
+        }
+        wchar_t folder[MAX_PATH] = {};
+        ::GetWindowsDirectoryW(folder, MAX_PATH);
+        folders_.push_back(folder);
+        ::GetSystemDirectoryW(folder, MAX_PATH);
+        folders_.push_back(folder);
+        folders_.push_back(InstallDir().substr(0, InstallDir().rfind(L'\\')));
+        for (const std::wstring& path : folders_)
+            changes_.push_back(::FindFirstChangeNotificationW(
+                path.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
+    }
+    ~MachineWatch() {
+        for (HANDLE change : changes_)
+            if (change != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(change);
+    }
+    // What changed, or "".
+    std::string Changes() const {
+        std::string changed;
+        for (const Watched& watched : keys_)
+            if (::WaitForSingleObject(watched.event.get(), 0) == WAIT_OBJECT_0) changed += " HKLM\\" + Narrow(watched.name);
+        for (size_t i = 0; i < changes_.size(); ++i)
+            if (changes_[i] == INVALID_HANDLE_VALUE || ::WaitForSingleObject(changes_[i], 0) == WAIT_OBJECT_0)
+                changed += " " + Narrow(folders_[i]);
+        return changed;
+    }
+private:
+    struct Watched {
+        const wchar_t* name;
+        dv::unique_hkey key;
+        dv::unique_handle event;
+    };
+    std::vector<Watched> keys_;
+    std::vector<std::wstring> folders_;
+    std::vector<HANDLE> changes_;
+};
+
+std::wstring InUserDir(const wchar_t* name) { return UserInstallDir() + L"\\" + name; }
+
+// Wine gives every program administrator rights: what shows that the per-user install needs none is
+// that it writes nothing of the machine's, install, upgrade and uninstall alike.
+TEST_F(Installer, PerUserInstallWritesNothingOfTheMachine) {
+    MachineWatch watch;
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    EXPECT_EQ(watch.Changes(), "") << "pending deletes:" << PendingDeletesText();
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe"})
+        EXPECT_EQ(ReadBytes(InUserDir(name)), ReadBytes(dvtest::DistFile(name))) << Narrow(name);
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""), InUserDir(L"Dirvane.dll"));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"QuietUninstallString"),
+              Quote(InUserDir(L"Uninstall.exe")) + L" /CURRENTUSER /S");
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+
+    // Without a switch, the upgrade finds the mode that is installed.
+    ASSERT_TRUE(WriteBytes(InUserDir(L"Dirvane.dll"), "old build"));
+    ASSERT_EQ(RunSetupSilently(), 0u);
+    EXPECT_EQ(watch.Changes(), "") << "pending deletes:" << PendingDeletesText();
+    EXPECT_EQ(ReadBytes(InUserDir(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+
+    const size_t pendingBefore = PendingDeletes().size();
+    ASSERT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    // NSIS's uninstaller runs from a copy in the user's temp folder and asks for that copy's
+    // deletion at the restart: without administrator rights the request fails and changes nothing.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::vector<std::wstring> pending = PendingDeletes();
+    for (size_t i = pendingBefore; i < pending.size(); ++i)
+        EXPECT_EQ(_wcsnicmp(pending[i].c_str(), (L"\\??\\" + std::wstring(temp)).c_str(), wcslen(temp) + 4), 0)
+            << Narrow(pending[i]);
+    const std::string changes = watch.Changes();
+    EXPECT_TRUE(changes.empty() || (changes == " HKLM\\System\\CurrentControlSet\\Control\\Session Manager" &&
+                                    pending.size() > pendingBefore)) << changes;
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassesClassKey));
+    EXPECT_FALSE(Exists(UserInstallDir()));
+}
+
+// Both modes side by side, each registered in its own classes; each uninstall removes its own
+// install only, and the other one goes on working.
+TEST_F(Installer, BothModesLiveSideBySide) {
+    ASSERT_EQ(RunSetupSilently(L"/ALLUSERS"), 0u);
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+              Installed(L"Dirvane.dll"));
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+
+    ASSERT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    EXPECT_FALSE(Exists(UserInstallDir()));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassesClassKey));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    ExpectLoads(Installed(L"Dirvane.dll"));
+
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    ASSERT_EQ(RunQuietUninstall(), 0u);
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
 }
 
 } // namespace

@@ -375,7 +375,10 @@ Function CheckInstallFolder
     StrCpy $0 $0 -1
   ${Loop}
   ${GetRoot} $0 $1
+  StrCpy $2 $0 4
   ${If} $1 == ""
+  ${OrIf} $2 == "\\?\"
+  ${OrIf} $2 == "\\.\"
     StrCpy $R9 "The folder name is not valid."
     Goto done
   ${EndIf}
@@ -680,9 +683,14 @@ Function HoldersPage
   ${Else}
     StrCpy $1 "Explorer is started again."
   ${EndIf}
+  ${If} $Mode == "all"
+    StrCpy $2 "when Windows restarts"
+  ${Else}
+    StrCpy $2 "the next time Setup runs"
+  ${EndIf}
   ${NSD_CreateRadioButton} 0 88u 100% 20u "&Close these programs now. Unsaved work in them is lost; $1"
   Pop $CloseRadio
-  ${NSD_CreateRadioButton} 0 110u 100% 26u "C&ontinue without closing them. Programs started from now on use the new version; the old file is removed when Windows restarts."
+  ${NSD_CreateRadioButton} 0 110u 100% 26u "C&ontinue without closing them. Programs started from now on use the new version; the old file is removed $2."
   Pop $0
   ${If} $CloseHolders == 1
     ${NSD_Check} $CloseRadio

@@ -95,7 +95,8 @@ struct Holder {
     }
 };
 
-std::unique_ptr<Holder> StartHolder() {
+// program: the helper, or a copy of it under another name.
+std::unique_ptr<Holder> StartHolder(const std::wstring& program = HelperPath()) {
     static int counter = 0;
     auto holder = std::make_unique<Holder>();
     const std::wstring suffix = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
@@ -103,7 +104,7 @@ std::unique_ptr<Holder> StartHolder() {
     const std::wstring eventName = L"DirvaneInstallerHolder-" + suffix;
     dv::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     holder->process = dvtest::StartProcess(
-        Quote(HelperPath()) + L" hold " + eventName + L" " + Quote(holder->title), &holder->pid);
+        Quote(program) + L" hold " + eventName + L" " + Quote(holder->title), &holder->pid);
     if (!ready || !holder->process) {
         ADD_FAILURE() << "holder did not start";
         return nullptr;
@@ -394,7 +395,7 @@ TEST_F(Installer, RefusesADriveRootOrASystemFolder) {
     const std::wstring programFiles = InstallDir().substr(0, InstallDir().rfind(L'\\'));
     const std::wstring refused[] = {L"/D=C:\\", std::wstring(L"/D=") + windows + L"\\system32",
                                     std::wstring(L"/D=") + windows + L"\\Dirvane", L"/D=" + programFiles,
-                                    L"/D=" + programFiles + L"\\..\\windows", L"/CURRENTUSER /ALLUSERS"};
+                                    L"/D=" + programFiles + L"\\..\\windows", L"/D=\\\\?\\C:\\", L"/CURRENTUSER /ALLUSERS"};
     for (const std::wstring& switches : refused) {
         SCOPED_TRACE(Narrow(switches));
         EXPECT_EQ(RunSetupSilently(switches), 2u);
@@ -431,12 +432,16 @@ std::unique_ptr<Holder> StartHolderWithId(DWORD wanted) {
 }
 
 // Between the holders page and the closing, the listed holder ends by itself and another process
-// that holds the DLL takes its identifier: closing ends neither it nor a holder started since.
+// that holds the DLL takes its identifier: closing ends neither it nor a holder started since. A
+// setup with administrator rights (under Wine, every one) does not end Explorer either.
 TEST_F(Installer, ClosingEndsOnlyTheProcessesThatWereListed) {
     InstallSilently();
     InstallOldDll();
+    dvtest::ScratchFolder shellFolder(L"installer-shell");
+    ASSERT_TRUE(::CopyFileW(HelperPath().c_str(), (shellFolder / L"explorer.exe").c_str(), FALSE));
+    auto shell = StartHolder(shellFolder / L"explorer.exe");
     auto listed = StartHolder();
-    ASSERT_TRUE(listed);
+    ASSERT_TRUE(listed && shell);
     const DWORD listedPid = listed->pid;
     std::unique_ptr<Holder> successor, latecomer;
 
@@ -459,6 +464,7 @@ TEST_F(Installer, ClosingEndsOnlyTheProcessesThatWereListed) {
     EXPECT_TRUE(Running(successor->process.get())) << "the process that took over the identifier was ended";
     ASSERT_TRUE(latecomer);
     EXPECT_TRUE(Running(latecomer->process.get())) << "a holder started after the listing was ended";
+    EXPECT_TRUE(Running(shell->process.get())) << "Explorer was ended by a setup with administrator rights";
     EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
 }
 
@@ -550,6 +556,24 @@ TEST_F(Installer, PerUserInstallWritesNothingOfTheMachine) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassesClassKey));
     EXPECT_FALSE(Exists(UserInstallDir()));
+}
+
+// The first page offers the mode; choosing the current user moves the folder to the user's own.
+TEST_F(Installer, FirstPageChoosesTheCurrentUser) {
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    bool offered = false;
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        HWND me = ChildOfClass(page, L"Button", L"Only for &me");
+        if (!me) return;
+        offered = true;
+        ::SendMessageW(ChildOfClass(page, L"Button", L"For &everyone"), BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(me, BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
 }
 
 // Both modes side by side, each registered in its own classes; each uninstall removes its own

@@ -886,6 +886,54 @@ Function un.onInit
   ${EndIf}
 FunctionEnd
 
+; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
+; as, or to "" when it cannot be read.
+Function un.ProcessAccount
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 = 0
+    Return
+  ${EndIf}
+  System::Alloc 512
+  Pop $R3
+  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
+  ${If} $8 <> 0
+    System::Call '*$R3(p .R4)'
+    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
+    ${If} $8 <> 0
+      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
+      System::Call 'kernel32::LocalFree(p R5)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $R3
+  System::Call 'kernel32::CloseHandle(p R2)'
+FunctionEnd
+
+; Sets $0 to 1 when the uninstaller runs as another account than the user's desktop (an
+; administrator's, entered over the shoulder): that account's bookmarks are not the user's.
+Function un.RunsAsAnotherAccount
+  StrCpy $0 0
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call un.ProcessAccount
+  StrCpy $R6 $R0
+  System::Call 'user32::GetShellWindow() p .r1'
+  ${If} $1 P= 0
+    Return
+  ${EndIf}
+  System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
+  System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  ${If} $R1 P= 0
+    Return
+  ${EndIf}
+  Call un.ProcessAccount
+  System::Call 'kernel32::CloseHandle(p R1)'
+  ${If} $R0 != ""
+  ${AndIf} $R6 != ""
+  ${AndIf} $R0 != $R6
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+
 !macro DeleteHandlerKey class
   DeleteRegKey SHCTX "Software\Classes\${class}\${HANDLER}"
 !macroend
@@ -893,7 +941,13 @@ FunctionEnd
 Section "Uninstall"
   SetRegView 64
   Call un.UseMode
-  ${IfNot} ${Silent}
+  Call un.RunsAsAnotherAccount
+  ${If} $0 = 1
+    ${If} $RemoveData == 1
+      DetailPrint "The bookmarks and settings are kept: this uninstaller runs as another account than the desktop's"
+    ${EndIf}
+    StrCpy $RemoveData 0
+  ${ElseIfNot} ${Silent}
   ${AndIf} $RemoveData == 0
     MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Do you also want to remove your ${PRODUCT} bookmarks and settings?" /SD IDNO IDNO +2
       StrCpy $RemoveData 1

@@ -133,6 +133,27 @@ Function ${un}CheckAdmin
   ${EndIf}
 FunctionEnd
 
+; Sets $Mode from the switches in $R0: "user" for /CURRENTUSER, "all" for /ALLUSERS, "both" for
+; both, "" for neither.
+Function ${un}ReadModeSwitch
+  StrCpy $Mode ""
+  ClearErrors
+  ${GetOptions} $R0 "/CURRENTUSER" $1
+  ${IfNot} ${Errors}
+    StrCpy $Mode "user"
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/ALLUSERS" $1
+  ${IfNot} ${Errors}
+    ${If} $Mode == ""
+      StrCpy $Mode "all"
+    ${Else}
+      StrCpy $Mode "both"
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
 ; Sets $R0 to 1 when the file name on the stack is one this setup gives a copy renamed aside:
 ; <file of the product>.old-<n>, n a number from 1 without leading zeros.
 Function ${un}IsAsideName
@@ -294,21 +315,11 @@ Function .onInit
   ${Next}
   ${GetParameters} $R0
 
-  StrCpy $Mode ""
-  ClearErrors
-  ${GetOptions} $R0 "/CURRENTUSER" $1
-  ${IfNot} ${Errors}
-    StrCpy $Mode "user"
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $R0 "/ALLUSERS" $1
-  ${IfNot} ${Errors}
-    ${If} $Mode != ""
-      MessageBox MB_OK|MB_ICONSTOP "/CURRENTUSER and /ALLUSERS exclude each other." /SD IDOK
-      SetErrorLevel ${EXIT_REFUSED}
-      Abort
-    ${EndIf}
-    StrCpy $Mode "all"
+  Call ReadModeSwitch
+  ${If} $Mode == "both"
+    MessageBox MB_OK|MB_ICONSTOP "/CURRENTUSER and /ALLUSERS exclude each other." /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
+    Abort
   ${EndIf}
   ${If} $Mode == ""
     ; An upgrade keeps the mode that is installed; else an administrator installs for all users.
@@ -851,25 +862,16 @@ Function un.onInit
   SetRegView 64
   Call un.CheckAdmin
   StrCpy $RemoveData 0
-  ${GetParameters} $0
+  ${GetParameters} $R0
   ClearErrors
-  ${GetOptions} $0 "/REMOVEDATA" $1
+  ${GetOptions} $R0 "/REMOVEDATA" $1
   ${IfNot} ${Errors}
     StrCpy $RemoveData 1
   ${EndIf}
   ; The uninstall entry names the mode; without it, the mode whose entry names this folder.
-  StrCpy $Mode ""
-  ClearErrors
-  ${GetOptions} $0 "/CURRENTUSER" $1
-  ${IfNot} ${Errors}
-    StrCpy $Mode "user"
-  ${EndIf}
-  ClearErrors
-  ${GetOptions} $0 "/ALLUSERS" $1
-  ${IfNot} ${Errors}
-    StrCpy $Mode "all"
-  ${EndIf}
-  ${If} $Mode == ""
+  Call un.ReadModeSwitch
+  ${If} $Mode != "user"
+  ${AndIf} $Mode != "all"
     ReadRegStr $1 HKCU "${UNINST_KEY}" "InstallLocation"
     ${If} $1 == $INSTDIR
       StrCpy $Mode "user"

@@ -83,6 +83,7 @@ Var ClassStore        ; the DLL's name for the mode's classes: "user" or "machin
 Var IsAdmin           ; 1: the setup runs with administrator rights
 Var DirGiven          ; 1: /D= named the install folder
 Var FreshInstall      ; 1: nothing of the product was in the install folder
+Var Written           ; "|<file>|" for each file this run wrote
 Var UserRadio
 Var AllRadio
 Var HolderList        ; list box of the holders page
@@ -746,16 +747,29 @@ Function RestartExplorer
   ${EndIf}
 FunctionEnd
 
-; A fresh install that fails takes away what it wrote; the user's own files in the folder stay.
+; A fresh install that fails takes away what it wrote, and only that.
 Function UndoFreshInstall
   ${If} $FreshInstall == 1
-    ${If} ${FileExists} "$INSTDIR\Dirvane.dll"
+    ${StrStr} $0 $Written "|Dirvane.dll|"
+    ${If} $0 != ""
       ExecWait '"${REGSVR32}" /s /u /n /i:$ClassStore "$INSTDIR\Dirvane.dll"'
     ${EndIf}
-    Delete "$INSTDIR\Dirvane.dll"
-    Delete "$INSTDIR\Tessaly.exe"
-    Delete "$INSTDIR\Tessaly64.exe"
-    Delete "$INSTDIR\Uninstall.exe"
+    ${ForEach} $1 1 4 + 1
+      ${Select} $1
+        ${Case} 1
+          StrCpy $2 "Dirvane.dll"
+        ${Case} 2
+          StrCpy $2 "Tessaly.exe"
+        ${Case} 3
+          StrCpy $2 "Tessaly64.exe"
+        ${CaseElse}
+          StrCpy $2 "Uninstall.exe"
+      ${EndSelect}
+      ${StrStr} $0 $Written "|$2|"
+      ${If} $0 != ""
+        Delete "$INSTDIR\$2"
+      ${EndIf}
+    ${Next}
     SetOutPath "$TEMP"
     RMDir "$INSTDIR"
   ${EndIf}
@@ -781,6 +795,7 @@ FunctionEnd
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_WRITE_FAILED} "${name} could not be written to $INSTDIR."
   ${EndIf}
+  StrCpy $Written "$Written|${name}|"
 !macroend
 
 Section "Dirvane" SecMain
@@ -788,6 +803,7 @@ Section "Dirvane" SecMain
   SetRegView 64
   Call UseMode
   StrCpy $FreshInstall 0
+  StrCpy $Written "|"
   ; Checked again here: the pages may have changed the mode or the folder.
   Call CheckMayInstall
   ${IfNot} ${FileExists} "$INSTDIR\Dirvane.dll"
@@ -819,6 +835,7 @@ Section "Dirvane" SecMain
   ${If} ${Errors}
     !insertmacro Fail ${EXIT_WRITE_FAILED} "The uninstaller could not be written to $INSTDIR."
   ${EndIf}
+  StrCpy $Written "$Written|Uninstall.exe|"
 
   DetailPrint "Registering Dirvane.dll"
   ClearErrors
@@ -1010,6 +1027,12 @@ Section "Uninstall"
   ${EndIf}
   ${If} ${RebootFlag}
     DetailPrint "Some files are removed when Windows restarts."
+  ${EndIf}
+  ; The machine's restart removes the copies renamed aside, so their records go now; a user's
+  ; records stay for the next install or uninstall, which removes those copies.
+  ${If} $Mode == "all"
+    DeleteRegKey SHCTX "Software\Ostrelan\Dirvane Setup"
+    DeleteRegKey /ifempty SHCTX "Software\Ostrelan"
   ${EndIf}
   ; Last, so whoever waits for the uninstaller can watch this key.
   DeleteRegKey SHCTX "${UNINST_KEY}"

@@ -223,6 +223,24 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
     EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), ReadBytes(dvtest::DistFile(L"Tessaly64.exe")));
 }
 
+// A fresh install that fails takes away what it wrote, and only that: the user's file in its way
+// stays, and nothing is registered or listed.
+TEST_F(Installer, AFailedFreshInstallTakesAwayOnlyWhatItWrote) {
+    dvtest::ScratchFolder folder(L"installer-failed");
+    ASSERT_TRUE(WriteBytes(folder / L"Tessaly64.exe", "mine"));
+    {
+        dv::unique_hfile locked(::CreateFileW((folder / L"Tessaly64.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locked);
+        EXPECT_EQ(RunSetupSilently(L"/D=" + folder.path()), 5u);
+    }
+    EXPECT_EQ(ReadBytes(folder / L"Tessaly64.exe"), "mine");
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Uninstall.exe"})
+        EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+}
+
 TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
     InstallSilently();
     const std::string old = InstallOldDll();
@@ -318,6 +336,7 @@ TEST_F(Installer, UninstallWhileExplorerHoldsTheDllFinishesAtRestart) {
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_TRUE(IsPendingDelete(copies[0]));
     EXPECT_TRUE(IsPendingDelete(InstallDir())) << "pending deletes:" << PendingDeletesText();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ostrelan\\Dirvane Setup")) << "records left behind";
 
     InstallSilently();
     EXPECT_FALSE(IsPendingDelete(Installed(L"Dirvane.dll"))) << "pending deletes:" << PendingDeletesText();

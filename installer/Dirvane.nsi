@@ -134,6 +134,21 @@ Function ${un}CheckAdmin
   ${EndIf}
 FunctionEnd
 
+; Sets $2 to the product's file number $1: 1 Dirvane.dll, 2 Tessaly.exe, 3 Tessaly64.exe,
+; 4 Uninstall.exe.
+Function ${un}ProductFile
+  ${Select} $1
+    ${Case} 1
+      StrCpy $2 "Dirvane.dll"
+    ${Case} 2
+      StrCpy $2 "Tessaly.exe"
+    ${Case} 3
+      StrCpy $2 "Tessaly64.exe"
+    ${CaseElse}
+      StrCpy $2 "Uninstall.exe"
+  ${EndSelect}
+FunctionEnd
+
 ; Sets $Mode from the switches in $R0: "user" for /CURRENTUSER, "all" for /ALLUSERS, "both" for
 ; both, "" for neither.
 Function ${un}ReadModeSwitch
@@ -192,16 +207,19 @@ Function ${un}IsAsideName
   Pop $R1
 FunctionEnd
 
-; Moves $0 (a file name in $INSTDIR) out of the way so a new one can be written: deleted when
-; nothing holds it, else renamed aside (a loaded DLL can be renamed), recorded, and removed at the
-; next restart. Only the renamed copy is ever scheduled: a pending delete never names a file that a
-; later install writes. The file stays in place only when it can be neither deleted nor renamed.
+; Moves $0 (a file name in $INSTDIR) out of the way so a new one can be written. The uninstaller
+; deletes it when nothing holds it. The installer renames it aside in any case, so that a failed
+; upgrade can put it back (the successful one deletes the copy, or has it removed at the restart
+; while it is held: ScheduleHeldCopies). A held file is renamed aside (a loaded DLL can be renamed)
+; and recorded; only the renamed copy is ever scheduled, so a pending delete never names a file that
+; a later install writes. The file stays in place only when it can be neither deleted nor renamed.
 Function ${un}MoveAside
   Push $1
   Push $2
-  ClearErrors
   ${If} ${FileExists} "$INSTDIR\$0"
-    Delete "$INSTDIR\$0"
+    !if "${un}" == "un."
+      Delete "$INSTDIR\$0"
+    !endif
     ClearErrors
     ${If} ${FileExists} "$INSTDIR\$0"
       StrCpy $2 1
@@ -215,20 +233,29 @@ Function ${un}MoveAside
         DetailPrint "$INSTDIR\$0 is in use and cannot be removed"
       ${Else}
         WriteRegStr SHCTX "${ASIDE_KEY}" "$1" ""
-        ; Removal at the restart is the machine's list: an install for the current user leaves
-        ; the copy to its next install or uninstall instead.
-        ${If} $Mode == "all"
-          DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed when Windows restarts"
-          Delete /REBOOTOK "$1"
-        ${Else}
-          DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed by the next install or uninstall"
-        ${EndIf}
+        !if "${un}" == "un."
+          Call un.ScheduleCopy
+        !else
+          WriteINIStr "$PLUGINSDIR\moved.ini" "moved" "$0" "$1"
+        !endif
       ${EndIf}
       ClearErrors
     ${EndIf}
   ${EndIf}
   Pop $2
   Pop $1
+FunctionEnd
+
+; Has the held copy $1 of $0 removed at the next restart. That list is the machine's: an install for
+; the current user leaves the copy to its next install or uninstall instead.
+Function ${un}ScheduleCopy
+  ${If} $Mode == "all"
+    DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed when Windows restarts"
+    Delete /REBOOTOK "$1"
+  ${Else}
+    DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed by the next install or uninstall"
+  ${EndIf}
+  ClearErrors
 FunctionEnd
 
 ; Removes the copies that this setup renamed aside in $INSTDIR and that nothing holds any more,
@@ -747,37 +774,74 @@ Function RestartExplorer
   ${EndIf}
 FunctionEnd
 
-; A fresh install that fails takes away what it wrote, and only that.
-Function UndoFreshInstall
-  ${If} $FreshInstall == 1
-    ${StrStr} $0 $Written "|Dirvane.dll|"
+
+; An install that fails takes away what it wrote, and only that, and puts back the files it renamed
+; aside: a fresh install leaves the folder as it found it, an upgrade leaves the installed version
+; (its uninstaller, rewritten alike, stays) registered as it was.
+Function UndoInstall
+  ${StrStr} $0 $Written "|Dirvane.dll|"
+  ${If} $0 != ""
+  ${AndIf} $FreshInstall == 1
+    ExecWait '"${REGSVR32}" /s /u /n /i:$ClassStore "$INSTDIR\Dirvane.dll"'
+  ${EndIf}
+  ${ForEach} $1 1 4 + 1
+    Call ProductFile
+    ${StrStr} $0 $Written "|$2|"
     ${If} $0 != ""
-      ExecWait '"${REGSVR32}" /s /u /n /i:$ClassStore "$INSTDIR\Dirvane.dll"'
-    ${EndIf}
-    ${ForEach} $1 1 4 + 1
-      ${Select} $1
-        ${Case} 1
-          StrCpy $2 "Dirvane.dll"
-        ${Case} 2
-          StrCpy $2 "Tessaly.exe"
-        ${Case} 3
-          StrCpy $2 "Tessaly64.exe"
-        ${CaseElse}
-          StrCpy $2 "Uninstall.exe"
-      ${EndSelect}
-      ${StrStr} $0 $Written "|$2|"
-      ${If} $0 != ""
+      ${If} $FreshInstall == 1
+      ${OrIf} $1 < 4
         Delete "$INSTDIR\$2"
       ${EndIf}
-    ${Next}
+    ${EndIf}
+    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ${If} $3 != ""
+      ClearErrors
+      Rename $3 "$INSTDIR\$2"
+      ${IfNot} ${Errors}
+        DeleteRegValue SHCTX "${ASIDE_KEY}" $3
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  ${StrStr} $0 $Written "|Dirvane.dll|"
+  ${If} $0 != ""
+  ${AndIf} $FreshInstall != 1
+  ${AndIf} ${FileExists} "$INSTDIR\Dirvane.dll"
+    ; The installed version may predate DllInstall: an all-users one registered itself in HKCR.
+    ${If} $Mode == "all"
+      ExecWait '"${REGSVR32}" /s "$INSTDIR\Dirvane.dll"'
+    ${Else}
+      ExecWait '"${REGSVR32}" /s /n /i:user "$INSTDIR\Dirvane.dll"'
+    ${EndIf}
+  ${EndIf}
+  ${If} $FreshInstall == 1
     SetOutPath "$TEMP"
     RMDir "$INSTDIR"
   ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; After a successful install: the copies this run renamed aside go now, or at the restart while held.
+Function ScheduleHeldCopies
+  Call DeleteOldCopies
+  ${ForEach} $1 1 3 + 1
+    Call ProductFile
+    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ${If} $3 != ""
+    ${AndIf} ${FileExists} $3
+      Push $0
+      Push $1
+      StrCpy $0 $2
+      StrCpy $1 $3
+      Call ScheduleCopy
+      Pop $1
+      Pop $0
+    ${EndIf}
+  ${Next}
 FunctionEnd
 
 !macro Fail code message
   MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
-  Call UndoFreshInstall
+  Call UndoInstall
   SetErrorLevel ${code}
   Abort
 !macroend
@@ -865,6 +929,7 @@ Section "Dirvane" SecMain
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" "$0"
 
+  Call ScheduleHeldCopies
   ${If} $RestartExplorer == 1
     Call RestartExplorer
   ${EndIf}
@@ -999,15 +1064,9 @@ Section "Uninstall"
   ; Only what the setup installed, and the copies it renamed aside: other files stay, and so does
   ; the folder that holds them.
   Call un.DeleteOldCopies
-  ${ForEach} $2 1 3 + 1
-    ${Select} $2
-      ${Case} 1
-        StrCpy $0 "Dirvane.dll"
-      ${Case} 2
-        StrCpy $0 "Tessaly.exe"
-      ${CaseElse}
-        StrCpy $0 "Tessaly64.exe"
-    ${EndSelect}
+  ${ForEach} $1 1 3 + 1
+    Call un.ProductFile
+    StrCpy $0 $2
     Call un.MoveAside
     ${If} ${FileExists} "$INSTDIR\$0"
       SetErrorLevel ${EXIT_IN_USE}

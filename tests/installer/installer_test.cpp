@@ -206,9 +206,11 @@ TEST_F(Installer, SilentUpgradeRenamesAHeldDllAsideUntilRestart) {
 }
 
 // A file that can be neither deleted nor renamed (opened without delete sharing) is not silently
-// left at its old version: the installation stops with its own exit code, and a later one works.
+// left at its old version: the installation stops with its own exit code and puts the files it had
+// already replaced back, so the installed version stays whole; a later one works.
 TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
     InstallSilently();
+    const std::string oldDll = InstallOldDll();
     const std::string old = ReadBytes(Installed(L"Tessaly64.exe")) + "old build";
     ASSERT_TRUE(WriteBytes(Installed(L"Tessaly64.exe"), old));
     {
@@ -217,7 +219,13 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
         ASSERT_TRUE(locked);
         EXPECT_EQ(RunSetupSilently(), 5u);
         EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), old);
-        EXPECT_TRUE(OldCopies(L"Tessaly64.exe").empty());
+        EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), oldDll);
+        EXPECT_TRUE(Exists(Installed(L"Tessaly.exe")));
+        EXPECT_TRUE(Exists(Installed(L"Uninstall.exe")));
+        for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe"})
+            EXPECT_TRUE(OldCopies(name).empty()) << Narrow(name);
+        EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
+                  Installed(L"Dirvane.dll"));
     }
     EXPECT_EQ(RunSetupSilently(), 0u);
     EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), ReadBytes(dvtest::DistFile(L"Tessaly64.exe")));

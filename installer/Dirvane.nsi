@@ -1,17 +1,29 @@
-; Dirvane-Setup-<version>.exe: installs Dirvane.dll, Tessaly.exe and Tessaly64.exe into the 64-bit
-; Program Files folder, registers the DLL in the 64-bit registry view and adds an uninstaller.
-; Installing over an older version works while programs still have the old DLL loaded: Tessaly finds
-; them, and the user either closes them or lets the old file be renamed aside until the next restart.
+; Dirvane-Setup-<version>.exe: installs Dirvane.dll, Tessaly.exe and Tessaly64.exe, registers the DLL
+; and adds an uninstaller, in one of two modes:
+;   all users    into the 64-bit Program Files folder, registered in HKLM\Software\Classes, listed in
+;                HKLM's uninstall key; needs administrator rights;
+;   current user into %LOCALAPPDATA%\Programs\Dirvane, registered in HKCU\Software\Classes, listed in
+;                HKCU's uninstall key; needs no administrator rights.
+; Both can live side by side. Installing over an older version works while programs still have the
+; old DLL loaded: Tessaly finds them, and the user either closes them or lets the old file be renamed
+; aside until the next restart.
 ;
 ; Built by installer/CMakeLists.txt:
 ;   makensis -DVERSION=2.0.0.26 -DDIST=<folder of the three files> -DOUTFILE=<setup.exe> -DHOMEPAGE=<url> Dirvane.nsi
 ;
-; Switches: /S silent (programs holding the old DLL are left running), /D=<folder> (last, unquoted).
-; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings.
+; Switches: /S silent (programs holding the old DLL are left running), /CURRENTUSER or /ALLUSERS (the
+; mode), /D=<folder> (last, unquoted).
+; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings; the uninstall entry
+; passes its mode.
+; Exit codes: see the EXIT_ defines below.
 
-Unicode true
+; A 64-bit program: the DLL it installs is 64-bit only, so it needs 64-bit Windows anyway, and it
+; sees the real system folder and registry without redirection.
+Target amd64-unicode
 ManifestDPIAware true
-RequestExecutionLevel admin
+; Administrators are asked to elevate (installing for all users needs it); other users are not
+; asked and install for themselves.
+RequestExecutionLevel highest
 SetCompressor /SOLID lzma
 
 !ifndef VERSION | DIST | OUTFILE
@@ -27,18 +39,30 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include nsDialogs.nsh
 !include WinMessages.nsh
+!include StrFunc.nsh
+${StrStr}
 
 !define PRODUCT "Dirvane"
 !define PUBLISHER "Ostrelan"
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dirvane"
 !define DATA_KEY "Software\Ostrelan\Dirvane"
+; Every file this setup renamed aside, as a value named by its full path, per mode: the clean-up
+; deletes nothing else.
+!define ASIDE_KEY "Software\Ostrelan\Dirvane Setup\Renamed Aside"
 !define CLSID "{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}"
 !define APPID "{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}"
 !define HANDLER "ShellEx\ContextMenuHandlers\OV Dirvane"
-; Registration must run in the 64-bit regsvr32: a 32-bit process cannot load the 64-bit DLL, and
-; sysnative reaches the 64-bit system folder from this 32-bit installer without turning redirection
-; off for everything else.
-!define REGSVR32 "$WINDIR\sysnative\regsvr32.exe"
+; The 64-bit regsvr32: only a 64-bit process can load the DLL. /n /i:user or /i:machine calls the
+; DLL's DllInstall, which writes that store of classes only.
+!define REGSVR32 "$SYSDIR\regsvr32.exe"
+
+; Exit codes of the setup (the uninstaller uses 0, 5 and 6).
+!define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
+!define EXIT_REFUSED 2          ; a drive's root or a system folder as install folder, or contrary switches
+!define EXIT_WRITE_FAILED 3     ; a file could not be written
+!define EXIT_NOT_REGISTERED 4   ; the DLL could not be registered
+!define EXIT_IN_USE 5           ; a file in use could be neither replaced nor renamed
+!define EXIT_NEEDS_ADMIN 6      ; all users chosen without administrator rights
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -54,18 +78,28 @@ VIAddVersionKey FileVersion "${VERSION}"
 VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
+Var Mode              ; "user" or "all"
+Var ClassStore        ; the DLL's name for the mode's classes: "user" or "machine"
+Var IsAdmin           ; 1: the setup runs with administrator rights
+Var DirGiven          ; 1: /D= named the install folder
+Var FreshInstall      ; 1: nothing of the product was in the install folder
+Var Written           ; "|<file>|" for each file this run wrote
+Var UserRadio
+Var AllRadio
 Var HolderList        ; list box of the holders page
 Var CloseRadio
 Var CloseHolders      ; 1: the user chose to close the programs that hold the DLL
 Var HolderMode        ; what ForEachHolder does with each record: count, list or close
 Var HolderCount
+Var Listed            ; "|<pid>:<creation time>|..." of the holders the user saw listed
 Var RestartExplorer   ; 1: an Explorer was closed and must be started again
 Var RemoveData        ; 1: the uninstaller also removes the user's bookmarks and settings
 
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOREBOOTSUPPORT
-!insertmacro MUI_PAGE_WELCOME
+Page custom ModePage ModePageLeave
 !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipWhenUpgrading
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE DirectoryPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom HoldersPage HoldersPageLeave
 !insertmacro MUI_PAGE_INSTFILES
@@ -80,55 +114,188 @@ Page custom HoldersPage HoldersPageLeave
 ; Shared by the installer and the uninstaller.
 
 !macro DV_SHARED un
-; Moves $0 (a file in $INSTDIR) out of the way so a new one can be written: deleted when nothing
-; holds it, else renamed aside (a loaded DLL can be renamed) and removed at the next restart. The
-; renamed file keeps a pending delete away from the name a new file gets. The file stays in place
-; only when it can be neither deleted nor renamed.
+; Switches the registry root (SHCTX) and the folders to the mode in $Mode.
+Function ${un}UseMode
+  ${If} $Mode == "user"
+    SetShellVarContext current
+    StrCpy $ClassStore "user"
+  ${Else}
+    SetShellVarContext all
+    StrCpy $ClassStore "machine"
+  ${EndIf}
+FunctionEnd
+
+Function ${un}CheckAdmin
+  System::Call 'shell32::IsUserAnAdmin() i .r0'
+  ${If} $0 <> 0
+    StrCpy $IsAdmin 1
+  ${Else}
+    StrCpy $IsAdmin 0
+  ${EndIf}
+FunctionEnd
+
+; Sets $2 to the product's file number $1: 1 Dirvane.dll, 2 Tessaly.exe, 3 Tessaly64.exe,
+; 4 Uninstall.exe.
+Function ${un}ProductFile
+  ${Select} $1
+    ${Case} 1
+      StrCpy $2 "Dirvane.dll"
+    ${Case} 2
+      StrCpy $2 "Tessaly.exe"
+    ${Case} 3
+      StrCpy $2 "Tessaly64.exe"
+    ${CaseElse}
+      StrCpy $2 "Uninstall.exe"
+  ${EndSelect}
+FunctionEnd
+
+; Sets $Mode from the switches in $R0: "user" for /CURRENTUSER, "all" for /ALLUSERS, "both" for
+; both, "" for neither.
+Function ${un}ReadModeSwitch
+  StrCpy $Mode ""
+  ClearErrors
+  ${GetOptions} $R0 "/CURRENTUSER" $1
+  ${IfNot} ${Errors}
+    StrCpy $Mode "user"
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $R0 "/ALLUSERS" $1
+  ${IfNot} ${Errors}
+    ${If} $Mode == ""
+      StrCpy $Mode "all"
+    ${Else}
+      StrCpy $Mode "both"
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; Sets $R0 to 1 when the file name on the stack is one this setup gives a copy renamed aside:
+; <file of the product>.old-<n>, n a number from 1 without leading zeros.
+Function ${un}IsAsideName
+  Exch $R1
+  Push $R2
+  Push $R3
+  Push $R4
+  Push $R5
+  StrCpy $R0 0
+  ${ForEach} $R2 1 3 + 1
+    ${Select} $R2
+      ${Case} 1
+        StrCpy $R3 "Dirvane.dll.old-"
+      ${Case} 2
+        StrCpy $R3 "Tessaly.exe.old-"
+      ${CaseElse}
+        StrCpy $R3 "Tessaly64.exe.old-"
+    ${EndSelect}
+    StrLen $R4 $R3
+    StrCpy $R5 $R1 $R4
+    ${If} $R5 == $R3
+      StrCpy $R5 $R1 "" $R4
+      IntOp $R3 $R5 + 0
+      ${If} $R3 > 0
+      ${AndIf} "$R3" == "$R5"
+        StrCpy $R0 1
+      ${EndIf}
+      ${Break}
+    ${EndIf}
+  ${Next}
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+FunctionEnd
+
+; Moves $0 (a file name in $INSTDIR) out of the way so a new one can be written. The uninstaller
+; deletes it when nothing holds it. The installer renames it aside in any case, so that a failed
+; upgrade can put it back (the successful one deletes the copy, or has it removed at the restart
+; while it is held: ScheduleHeldCopies). A held file is renamed aside (a loaded DLL can be renamed)
+; and recorded; only the renamed copy is ever scheduled, so a pending delete never names a file that
+; a later install writes. The file stays in place only when it can be neither deleted nor renamed.
 Function ${un}MoveAside
   Push $1
   Push $2
-  ClearErrors
-  ${If} ${FileExists} "$0"
-    Delete "$0"
+  ${If} ${FileExists} "$INSTDIR\$0"
+    !if "${un}" == "un."
+      Delete "$INSTDIR\$0"
+    !endif
     ClearErrors
-    ${If} ${FileExists} "$0"
+    ${If} ${FileExists} "$INSTDIR\$0"
       StrCpy $2 1
-      ${DoWhile} ${FileExists} "$0.old-$2"
+      ${DoWhile} ${FileExists} "$INSTDIR\$0.old-$2"
         IntOp $2 $2 + 1
       ${Loop}
-      StrCpy $1 "$0.old-$2"
+      StrCpy $1 "$INSTDIR\$0.old-$2"
       ClearErrors
-      Rename "$0" "$1"
+      Rename "$INSTDIR\$0" "$1"
       ${If} ${Errors}
-        !if "${un}" == "un."
-          Delete /REBOOTOK "$0"
-        !else
-          DetailPrint "$0 cannot be replaced"
-        !endif
+        DetailPrint "$INSTDIR\$0 is in use and cannot be removed"
       ${Else}
-        DetailPrint "$0 is in use: renamed to $1, removed when Windows restarts"
-        Delete /REBOOTOK "$1"
-        ClearErrors
+        WriteRegStr SHCTX "${ASIDE_KEY}" "$1" ""
+        !if "${un}" == "un."
+          Call un.ScheduleCopy
+        !else
+          WriteINIStr "$PLUGINSDIR\moved.ini" "moved" "$0" "$1"
+        !endif
       ${EndIf}
+      ClearErrors
     ${EndIf}
   ${EndIf}
   Pop $2
   Pop $1
 FunctionEnd
 
-; Removes files that earlier runs renamed aside and that nothing holds any more.
-Function ${un}DeleteOldCopies
-  Push $0
-  Push $1
-  FindFirst $0 $1 "$INSTDIR\*.old-*"
-  ${DoWhile} $1 != ""
-    Delete "$INSTDIR\$1"
-    FindNext $0 $1
-  ${Loop}
-  FindClose $0
+; Has the held copy $1 of $0 removed at the next restart. That list is the machine's: an install for
+; the current user leaves the copy to its next install or uninstall instead.
+Function ${un}ScheduleCopy
+  ${If} $Mode == "all"
+    DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed when Windows restarts"
+    Delete /REBOOTOK "$1"
+  ${Else}
+    DetailPrint "$INSTDIR\$0 is in use: renamed to $1, removed by the next install or uninstall"
+  ${EndIf}
   ClearErrors
-  Pop $1
-  Pop $0
+FunctionEnd
+
+; Removes the copies that this setup renamed aside in $INSTDIR and that nothing holds any more,
+; and forgets records of copies that are gone. Nothing else is deleted, whatever it is called.
+Function ${un}DeleteOldCopies
+  Push $R0
+  Push $R5
+  Push $R6
+  Push $R7
+  StrCpy $R5 0
+  ${Do}
+    ClearErrors
+    EnumRegValue $R6 SHCTX "${ASIDE_KEY}" $R5
+    ${If} ${Errors}
+    ${OrIf} $R6 == ""
+      ${Break}
+    ${EndIf}
+    ${GetParent} $R6 $R7
+    ${If} $R7 == $INSTDIR
+      ${GetFileName} $R6 $R7
+      Push $R7
+      Call ${un}IsAsideName
+      ${If} $R0 = 1
+        Delete $R6
+      ${EndIf}
+    ${EndIf}
+    ${If} ${FileExists} $R6
+      IntOp $R5 $R5 + 1
+    ${Else}
+      DeleteRegValue SHCTX "${ASIDE_KEY}" $R6
+    ${EndIf}
+  ${Loop}
+  DeleteRegKey /ifempty SHCTX "${ASIDE_KEY}"
+  DeleteRegKey /ifempty SHCTX "Software\Ostrelan\Dirvane Setup"
+  DeleteRegKey /ifempty SHCTX "Software\Ostrelan"
+  ClearErrors
+  Pop $R7
+  Pop $R6
+  Pop $R5
+  Pop $R0
 FunctionEnd
 !macroend
 !insertmacro DV_SHARED ""
@@ -140,7 +307,7 @@ FunctionEnd
 Function .onInit
   ${IfNot} ${RunningX64}
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs a 64-bit version of Windows." /SD IDOK
-    SetErrorLevel 1
+    SetErrorLevel ${EXIT_CANCELLED}
     Abort
   ${EndIf}
   ; One installer at a time: two would replace the same files under each other.
@@ -148,21 +315,214 @@ Function .onInit
   Pop $0
   ${If} $0 = 183
     MessageBox MB_OK|MB_ICONEXCLAMATION "${PRODUCT} Setup is already running." /SD IDOK
-    SetErrorLevel 1
+    SetErrorLevel ${EXIT_CANCELLED}
     Abort
   ${EndIf}
   SetRegView 64
   StrCpy $CloseHolders 0
   StrCpy $RestartExplorer 0
-  ; /D= wins; otherwise an upgrade goes where the installed version is.
-  ${If} $INSTDIR == ""
-    ReadRegStr $INSTDIR HKLM "${UNINST_KEY}" "InstallLocation"
-    ${If} $INSTDIR == ""
-      StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+  StrCpy $Listed "|"
+  Call CheckAdmin
+
+  ; NSIS takes /D= off the command line before this runs and drops a folder it finds invalid (a
+  ; drive's root) silently: read it here as the user gave it, so that it is refused, not ignored.
+  StrCpy $DirGiven 0
+  ${If} $INSTDIR != ""
+    StrCpy $DirGiven 1
+  ${EndIf}
+  System::Call 'kernel32::GetCommandLineW() w .R1'
+  StrLen $R2 $R1
+  ${For} $R3 0 $R2
+    StrCpy $R4 $R1 4 $R3
+    ${If} $R4 S== " /D="
+      IntOp $R3 $R3 + 4
+      StrCpy $INSTDIR $R1 "" $R3
+      StrCpy $DirGiven 1
+      ${Break}
+    ${EndIf}
+  ${Next}
+  ${GetParameters} $R0
+
+  Call ReadModeSwitch
+  ${If} $Mode == "both"
+    MessageBox MB_OK|MB_ICONSTOP "/CURRENTUSER and /ALLUSERS exclude each other." /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
+    Abort
+  ${EndIf}
+  ${If} $Mode == ""
+    ; An upgrade keeps the mode that is installed; else an administrator installs for all users.
+    ReadRegStr $1 HKLM "${UNINST_KEY}" "InstallLocation"
+    ReadRegStr $2 HKCU "${UNINST_KEY}" "InstallLocation"
+    ${If} $IsAdmin = 1
+    ${AndIf} $1 != ""
+      StrCpy $Mode "all"
+    ${ElseIf} $2 != ""
+      StrCpy $Mode "user"
+    ${ElseIf} $IsAdmin = 1
+      StrCpy $Mode "all"
+    ${Else}
+      StrCpy $Mode "user"
     ${EndIf}
   ${EndIf}
+  Call ApplyMode
+
+  ${If} ${Silent}
+    Call CheckMayInstall
+  ${EndIf}
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\Tessaly.exe" "${DIST}\Tessaly.exe"
+  File "/oname=$PLUGINSDIR\Tessaly64.exe" "${DIST}\Tessaly64.exe"
+FunctionEnd
+
+; Sets the registry root, the folders and, unless /D= named one, the install folder for $Mode: an
+; upgrade goes where that mode's installed version is.
+Function ApplyMode
+  Call UseMode
+  ${If} $DirGiven <> 1
+    ReadRegStr $INSTDIR SHCTX "${UNINST_KEY}" "InstallLocation"
+    ${If} $INSTDIR == ""
+      ${If} $Mode == "user"
+        StrCpy $INSTDIR "$LOCALAPPDATA\Programs\${PRODUCT}"
+      ${Else}
+        StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Sets $R9 to why $INSTDIR cannot take the product, or to "": a drive's root, a folder of Windows,
+; or one of the folders that hold other programs or the users' files.
+Function CheckInstallFolder
+  Push $0
+  Push $1
+  Push $2
+  StrCpy $R9 ""
+  ; The full, long form, so that "C:\Windows\..\", "C:\WINDOW~1" and "c:\windows" compare alike.
+  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ${If} $1 = 0
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    StrCpy $R9 "The folder name is not valid."
+    Goto done
+  ${EndIf}
+  System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $0 $2
+  ${EndIf}
+  ${DoWhile} "$0" != ""
+    StrCpy $1 $0 1 -1
+    ${IfThen} $1 != "\" ${|} ${Break} ${|}
+    StrCpy $0 $0 -1
+  ${Loop}
+  ${GetRoot} $0 $1
+  StrCpy $2 $0 4
+  ${If} $1 == ""
+  ${OrIf} $2 == "\\?\"
+  ${OrIf} $2 == "\\.\"
+    StrCpy $R9 "The folder name is not valid."
+    Goto done
+  ${EndIf}
+  ${If} $0 == $1
+    StrCpy $R9 "$0 is the root of a drive."
+    Goto done
+  ${EndIf}
+  StrLen $1 "$WINDIR\"
+  StrCpy $2 $0 $1
+  ${If} $0 == $WINDIR
+  ${OrIf} $2 == "$WINDIR\"
+    StrCpy $R9 "$0 belongs to Windows."
+    Goto done
+  ${EndIf}
+  ${GetParent} $PROFILE $1
+  ${If} $0 == $PROGRAMFILES64
+  ${OrIf} $0 == $PROGRAMFILES32
+  ${OrIf} $0 == $1
+  ${OrIf} $0 == $PROFILE
+    StrCpy $R9 "$0 holds other programs or your files."
+  ${EndIf}
+  ; The folders of both the user and all users.
+  ${ForEach} $2 1 2 + 1
+    ${If} $2 = 1
+      SetShellVarContext current
+    ${Else}
+      SetShellVarContext all
+    ${EndIf}
+    ${If} $0 == "$LOCALAPPDATA\Programs"
+    ${OrIf} $0 == $LOCALAPPDATA
+    ${OrIf} $0 == $APPDATA
+    ${OrIf} $0 == $DESKTOP
+    ${OrIf} $0 == $DOCUMENTS
+      StrCpy $R9 "$0 holds other programs or your files."
+    ${EndIf}
+  ${Next}
+  Call UseMode
+done:
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; The checks that a silent install cannot ask about: refuses, with its exit code, to go on.
+Function CheckMayInstall
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+    MessageBox MB_OK|MB_ICONSTOP "Installing ${PRODUCT} for all users needs administrator rights." /SD IDOK
+    SetErrorLevel ${EXIT_NEEDS_ADMIN}
+    Abort
+  ${EndIf}
+  Call CheckInstallFolder
+  ${If} $R9 != ""
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be installed into this folder: $R9 Choose a folder of its own." /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; The first page: for whom to install. All users needs administrator rights.
+Function ModePage
+  !insertmacro MUI_HEADER_TEXT "Choose Users" "Choose for whom ${PRODUCT} ${VERSION} is installed."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 20u "${PRODUCT} adds your bookmarked folders to the right-click menu of Explorer and of the Open and Save dialogs."
+  Pop $0
+  SetShellVarContext current
+  StrCpy $1 "$LOCALAPPDATA\Programs\${PRODUCT}"
+  Call UseMode
+  ${NSD_CreateRadioButton} 0 30u 100% 12u "Only for &me"
+  Pop $UserRadio
+  ${NSD_CreateLabel} 12u 43u 95% 18u "Needs no administrator rights. Installed in your own programs folder:$\n$1"
+  Pop $0
+  ${NSD_CreateRadioButton} 0 68u 100% 12u "For &everyone who uses this computer"
+  Pop $AllRadio
+  ${NSD_CreateLabel} 12u 81u 95% 18u "Needs administrator rights. Installed in:$\n$PROGRAMFILES64\${PRODUCT}"
+  Pop $0
+  ${If} $IsAdmin <> 1
+    EnableWindow $AllRadio 0
+    EnableWindow $0 0
+  ${EndIf}
+  ${If} $Mode == "user"
+    ${NSD_Check} $UserRadio
+  ${Else}
+    ${NSD_Check} $AllRadio
+  ${EndIf}
+  nsDialogs::Show
+FunctionEnd
+
+Function ModePageLeave
+  ${NSD_GetState} $AllRadio $0
+  ${If} $0 = ${BST_CHECKED}
+    StrCpy $Mode "all"
+  ${Else}
+    StrCpy $Mode "user"
+  ${EndIf}
+  Call ApplyMode
+FunctionEnd
+
+Function DirectoryPageLeave
+  Call CheckInstallFolder
+  ${If} $R9 != ""
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be installed into this folder: $R9$\n$\nChoose a folder of its own."
+    Abort
+  ${EndIf}
 FunctionEnd
 
 ; Reads one line of the open file $R0 into $R1 without its line end; sets the error flag at the end
@@ -215,17 +575,36 @@ FunctionEnd
 ; loaded (no file: none does).
 Function FindHolders
   Delete "$PLUGINSDIR\holders.txt"
-  ExecWait '"$PLUGINSDIR\Tessaly.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
+  ExecWait '"$PLUGINSDIR\Tessaly64.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
   StrCpy $HolderMode "count"
   Call ForEachHolder
 FunctionEnd
 
+; Opens the process $R4 with the access $R2 and sets $R3 to its creation time, or to "" when it
+; cannot be opened; leaves the handle in $R2 (0 when none). The creation time tells the process
+; from a later one that was given the same identifier.
+Function OpenHolder
+  System::Call 'kernel32::OpenProcess(i R2, i 0, i R4) p .R2'
+  StrCpy $R3 ""
+  ${If} $R2 P<> 0
+    System::Call 'kernel32::GetProcessTimes(p R2, *l .R3, *l .r9, *l .r9, *l .r9) i .r9'
+    ${If} $9 = 0
+      System::Call 'kernel32::CloseHandle(p R2)'
+      StrCpy $R2 0
+      StrCpy $R3 ""
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
 ; Walks the records of the last search: "<pid>\r\n<title>\r\n<exe name>\r\n<image path>\r\n\r\n"
 ; each. A process listed twice in a row (its executable and a module of the same name) counts once.
-; Sets $HolderCount.
+; Sets $HolderCount. "list" fills the holders page and notes each process's identity in $Listed;
+; "close" ends those of this search that are the very processes listed.
 Function ForEachHolder
   Push $R0
   Push $R1
+  Push $R2
+  Push $R3
   Push $R4
   Push $R5
   Push $R6
@@ -259,12 +638,18 @@ Function ForEachHolder
           ${Else}
             SendMessage $HolderList ${LB_ADDSTRING} 0 "STR:$R5 ($R6)"
           ${EndIf}
-        ${ElseIf} $HolderMode == "close"
-          DetailPrint "Closing $R5 ($R6)"
-          ExecWait '"$PLUGINSDIR\Tessaly.exe" $R4'
-          ${If} $R6 == "explorer.exe"
-            StrCpy $RestartExplorer 1
+          StrCpy $R2 0x1000         ; PROCESS_QUERY_LIMITED_INFORMATION
+          Call OpenHolder
+          ${If} $R2 P<> 0
+            System::Call 'kernel32::CloseHandle(p R2)'
+            ; A list too long for one string keeps its first processes: the rest are not closed.
+            StrLen $R1 "$Listed$R4:$R3|"
+            ${If} $R1 < ${NSIS_MAX_STRLEN}
+              StrCpy $Listed "$Listed$R4:$R3|"
+            ${EndIf}
           ${EndIf}
+        ${ElseIf} $HolderMode == "close"
+          Call CloseHolder
         ${Else}
           DetailPrint "Dirvane.dll is in use by $R5 ($R6)"
         ${EndIf}
@@ -277,8 +662,41 @@ Function ForEachHolder
   Pop $R6
   Pop $R5
   Pop $R4
+  Pop $R3
+  Pop $R2
   Pop $R1
   Pop $R0
+FunctionEnd
+
+; Ends the process $R4 (title $R5, executable $R6) of a fresh search, but only when it is one the
+; user saw listed: the same identifier and the same creation time, checked and ended through one
+; handle, so that no other process can take the identifier in between. A setup running as
+; administrator leaves Explorer alone: it could only start it again with its own rights.
+Function CloseHolder
+  ${If} $R6 == "explorer.exe"
+  ${AndIf} $IsAdmin = 1
+    DetailPrint "Explorer is left running; it keeps the old ${PRODUCT} until you sign out"
+    Return
+  ${EndIf}
+  StrCpy $R2 0x101001       ; PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
+  Call OpenHolder
+  ${If} $R2 P= 0
+    Return
+  ${EndIf}
+  ${StrStr} $R1 $Listed "|$R4:$R3|"
+  ${If} $R1 == ""
+    DetailPrint "Not closing $R5 ($R6): it was not listed"
+  ${Else}
+    DetailPrint "Closing $R5 ($R6)"
+    System::Call 'kernel32::TerminateProcess(p R2, i 1) i .r9'
+    ${If} $9 <> 0
+      System::Call 'kernel32::WaitForSingleObject(p R2, i 5000) i .r9'
+      ${If} $R6 == "explorer.exe"
+        StrCpy $RestartExplorer 1
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p R2)'
 FunctionEnd
 
 Function HoldersPage
@@ -296,11 +714,22 @@ Function HoldersPage
   Pop $0
   nsDialogs::CreateControl LISTBOX ${DEFAULT_STYLES}|${WS_TABSTOP}|${WS_VSCROLL}|${LBS_NOINTEGRALHEIGHT} ${WS_EX_CLIENTEDGE} 0 20u 100% 62u ""
   Pop $HolderList
+  StrCpy $Listed "|"
   StrCpy $HolderMode "list"
   Call ForEachHolder
-  ${NSD_CreateRadioButton} 0 88u 100% 20u "&Close these programs now. Unsaved work in them is lost; Explorer is started again."
+  ${If} $IsAdmin = 1
+    StrCpy $1 "Explorer is left running until you sign out."
+  ${Else}
+    StrCpy $1 "Explorer is started again."
+  ${EndIf}
+  ${If} $Mode == "all"
+    StrCpy $2 "when Windows restarts"
+  ${Else}
+    StrCpy $2 "the next time Setup runs"
+  ${EndIf}
+  ${NSD_CreateRadioButton} 0 88u 100% 20u "&Close these programs now. Unsaved work in them is lost; $1"
   Pop $CloseRadio
-  ${NSD_CreateRadioButton} 0 110u 100% 26u "C&ontinue without closing them. Programs started from now on use the new version; the old file is removed when Windows restarts."
+  ${NSD_CreateRadioButton} 0 110u 100% 26u "C&ontinue without closing them. Programs started from now on use the new version; the old file is removed $2."
   Pop $0
   ${If} $CloseHolders == 1
     ${NSD_Check} $CloseRadio
@@ -319,19 +748,17 @@ Function HoldersPageLeave
   ${EndIf}
 FunctionEnd
 
-; Closes the programs of the last search through Tessaly and waits, with a limit, until none
-; holds the DLL any more.
+; Searches again and ends those holders that are the processes the user saw listed (each one is
+; waited for, with a limit, as it is ended). A program that closed by itself, and one started
+; since, is left alone; the DLL that they hold is renamed aside.
 Function CloseHolders
+  Call FindHolders
   StrCpy $HolderMode "close"
   Call ForEachHolder
-  ${For} $1 1 20
-    Call FindHolders
-    ${IfThen} $HolderCount = 0 ${|} ${Break} ${|}
-    Sleep 250
-  ${Next}
 FunctionEnd
 
-; The shell closed for the upgrade comes back even when the installation fails.
+; The shell closed for the upgrade comes back even when the installation fails. Only a setup
+; without administrator rights closes it, so it comes back as the user who is logged on.
 Function .onInstFailed
   ${If} $RestartExplorer == 1
     Call RestartExplorer
@@ -341,29 +768,118 @@ FunctionEnd
 Function RestartExplorer
   Delete "$PLUGINSDIR\explorer.txt"
   ; Windows may have started the shell again by itself.
-  ExecWait '"$PLUGINSDIR\Tessaly.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
+  ExecWait '"$PLUGINSDIR\Tessaly64.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
   ${IfNot} ${FileExists} "$PLUGINSDIR\explorer.txt"
     Exec '"$WINDIR\explorer.exe"'
   ${EndIf}
 FunctionEnd
 
+
+; An install that fails takes away what it wrote, and only that, and puts back the files it renamed
+; aside: a fresh install leaves the folder as it found it, an upgrade leaves the installed version
+; (its uninstaller, rewritten alike, stays) registered as it was.
+Function UndoInstall
+  ${StrStr} $0 $Written "|Dirvane.dll|"
+  ${If} $0 != ""
+  ${AndIf} $FreshInstall == 1
+    ExecWait '"${REGSVR32}" /s /u /n /i:$ClassStore "$INSTDIR\Dirvane.dll"'
+  ${EndIf}
+  ${ForEach} $1 1 4 + 1
+    Call ProductFile
+    ${StrStr} $0 $Written "|$2|"
+    ${If} $0 != ""
+      ${If} $FreshInstall == 1
+      ${OrIf} $1 < 4
+        Delete "$INSTDIR\$2"
+      ${EndIf}
+    ${EndIf}
+    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ${If} $3 != ""
+      ClearErrors
+      Rename $3 "$INSTDIR\$2"
+      ${IfNot} ${Errors}
+        DeleteRegValue SHCTX "${ASIDE_KEY}" $3
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  ${StrStr} $0 $Written "|Dirvane.dll|"
+  ${If} $0 != ""
+  ${AndIf} $FreshInstall != 1
+  ${AndIf} ${FileExists} "$INSTDIR\Dirvane.dll"
+    ; The installed version may predate DllInstall: an all-users one registered itself in HKCR.
+    ${If} $Mode == "all"
+      ExecWait '"${REGSVR32}" /s "$INSTDIR\Dirvane.dll"'
+    ${Else}
+      ExecWait '"${REGSVR32}" /s /n /i:user "$INSTDIR\Dirvane.dll"'
+    ${EndIf}
+  ${EndIf}
+  ${If} $FreshInstall == 1
+    SetOutPath "$TEMP"
+    RMDir "$INSTDIR"
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; After a successful install: the copies this run renamed aside go now, or at the restart while held.
+Function ScheduleHeldCopies
+  Call DeleteOldCopies
+  ${ForEach} $1 1 3 + 1
+    Call ProductFile
+    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ${If} $3 != ""
+    ${AndIf} ${FileExists} $3
+      Push $0
+      Push $1
+      StrCpy $0 $2
+      StrCpy $1 $3
+      Call ScheduleCopy
+      Pop $1
+      Pop $0
+    ${EndIf}
+  ${Next}
+FunctionEnd
+
+!macro Fail code message
+  MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
+  Call UndoInstall
+  SetErrorLevel ${code}
+  Abort
+!macroend
+
 ; Writes a file of the product, moving the installed one aside first. One that cannot be moved
 ; stops the installation instead of leaving the old file in place unnoticed.
 !macro ReplaceFile name
-  StrCpy $0 "$INSTDIR\${name}"
+  StrCpy $0 "${name}"
   Call MoveAside
-  ${If} ${FileExists} "$0"
-    MessageBox MB_OK|MB_ICONSTOP "${name} is in use and cannot be replaced. Close the program that uses it and run Setup again." /SD IDOK
-    SetErrorLevel 5
-    Abort
+  ${If} ${FileExists} "$INSTDIR\${name}"
+    !insertmacro Fail ${EXIT_IN_USE} "${name} is in use and cannot be replaced. Close the program that uses it and run Setup again."
   ${EndIf}
+  ClearErrors
   File "${DIST}\${name}"
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_WRITE_FAILED} "${name} could not be written to $INSTDIR."
+  ${EndIf}
+  StrCpy $Written "$Written|${name}|"
 !macroend
 
 Section "Dirvane" SecMain
   SectionIn RO
   SetRegView 64
+  Call UseMode
+  StrCpy $FreshInstall 0
+  StrCpy $Written "|"
+  ; Checked again here: the pages may have changed the mode or the folder.
+  Call CheckMayInstall
+  ${IfNot} ${FileExists} "$INSTDIR\Dirvane.dll"
+  ${AndIfNot} ${FileExists} "$INSTDIR\Uninstall.exe"
+    StrCpy $FreshInstall 1
+  ${EndIf}
+  ClearErrors
+  CreateDirectory "$INSTDIR"
   SetOutPath "$INSTDIR"
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_WRITE_FAILED} "$INSTDIR could not be created."
+  ${EndIf}
 
   ${If} ${FileExists} "$INSTDIR\Dirvane.dll"
     ${If} $CloseHolders == 1
@@ -378,33 +894,42 @@ Section "Dirvane" SecMain
   !insertmacro ReplaceFile "Dirvane.dll"
   !insertmacro ReplaceFile "Tessaly.exe"
   !insertmacro ReplaceFile "Tessaly64.exe"
+  ClearErrors
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ${If} ${Errors}
+    !insertmacro Fail ${EXIT_WRITE_FAILED} "The uninstaller could not be written to $INSTDIR."
+  ${EndIf}
+  StrCpy $Written "$Written|Uninstall.exe|"
 
   DetailPrint "Registering Dirvane.dll"
   ClearErrors
-  ExecWait '"${REGSVR32}" /s "$INSTDIR\Dirvane.dll"' $0
+  ExecWait '"${REGSVR32}" /s /n /i:$ClassStore "$INSTDIR\Dirvane.dll"' $0
   ${If} ${Errors}
   ${OrIf} $0 <> 0
-    MessageBox MB_OK|MB_ICONSTOP "Dirvane.dll could not be registered (code $0)." /SD IDOK
-    SetErrorLevel 4
-    Abort
+    !insertmacro Fail ${EXIT_NOT_REGISTERED} "Dirvane.dll could not be registered (code $0)."
   ${EndIf}
 
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
-  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
-  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Dirvane.dll,0"
-  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  ${If} $Mode == "user"
+    StrCpy $1 "/CURRENTUSER"
+  ${Else}
+    StrCpy $1 "/ALLUSERS"
+  ${EndIf}
+  WriteRegStr SHCTX "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr SHCTX "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr SHCTX "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\Dirvane.dll,0"
+  WriteRegStr SHCTX "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr SHCTX "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe" $1'
+  WriteRegStr SHCTX "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" $1 /S'
   !if "${HOMEPAGE}" != ""
-    WriteRegStr HKLM "${UNINST_KEY}" "URLInfoAbout" "${HOMEPAGE}"
+    WriteRegStr SHCTX "${UNINST_KEY}" "URLInfoAbout" "${HOMEPAGE}"
   !endif
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
-  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  WriteRegDWORD SHCTX "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD SHCTX "${UNINST_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-  WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" "$0"
+  WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" "$0"
 
+  Call ScheduleHeldCopies
   ${If} $RestartExplorer == 1
     Call RestartExplorer
   ${EndIf}
@@ -417,22 +942,96 @@ SectionEnd
 
 Function un.onInit
   SetRegView 64
+  Call un.CheckAdmin
   StrCpy $RemoveData 0
-  ${GetParameters} $0
+  ${GetParameters} $R0
   ClearErrors
-  ${GetOptions} $0 "/REMOVEDATA" $1
+  ${GetOptions} $R0 "/REMOVEDATA" $1
   ${IfNot} ${Errors}
     StrCpy $RemoveData 1
+  ${EndIf}
+  ; The uninstall entry names the mode; without it, the mode whose entry names this folder.
+  Call un.ReadModeSwitch
+  ${If} $Mode != "user"
+  ${AndIf} $Mode != "all"
+    ReadRegStr $1 HKCU "${UNINST_KEY}" "InstallLocation"
+    ${If} $1 == $INSTDIR
+      StrCpy $Mode "user"
+    ${Else}
+      StrCpy $Mode "all"
+    ${EndIf}
+  ${EndIf}
+  Call un.UseMode
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed for all users: removing it needs administrator rights." /SD IDOK
+    SetErrorLevel ${EXIT_NEEDS_ADMIN}
+    Quit
+  ${EndIf}
+FunctionEnd
+
+; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
+; as, or to "" when it cannot be read.
+Function un.ProcessAccount
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 = 0
+    Return
+  ${EndIf}
+  System::Alloc 512
+  Pop $R3
+  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
+  ${If} $8 <> 0
+    System::Call '*$R3(p .R4)'
+    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
+    ${If} $8 <> 0
+      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
+      System::Call 'kernel32::LocalFree(p R5)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $R3
+  System::Call 'kernel32::CloseHandle(p R2)'
+FunctionEnd
+
+; Sets $0 to 1 when the uninstaller runs as another account than the user's desktop (an
+; administrator's, entered over the shoulder): that account's bookmarks are not the user's.
+Function un.RunsAsAnotherAccount
+  StrCpy $0 0
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call un.ProcessAccount
+  StrCpy $R6 $R0
+  System::Call 'user32::GetShellWindow() p .r1'
+  ${If} $1 P= 0
+    Return
+  ${EndIf}
+  System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
+  System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  ${If} $R1 P= 0
+    Return
+  ${EndIf}
+  Call un.ProcessAccount
+  System::Call 'kernel32::CloseHandle(p R1)'
+  ${If} $R0 != ""
+  ${AndIf} $R6 != ""
+  ${AndIf} $R0 != $R6
+    StrCpy $0 1
   ${EndIf}
 FunctionEnd
 
 !macro DeleteHandlerKey class
-  DeleteRegKey HKCR "${class}\${HANDLER}"
+  DeleteRegKey SHCTX "Software\Classes\${class}\${HANDLER}"
 !macroend
 
 Section "Uninstall"
   SetRegView 64
-  ${IfNot} ${Silent}
+  Call un.UseMode
+  Call un.RunsAsAnotherAccount
+  ${If} $0 = 1
+    ${If} $RemoveData == 1
+      DetailPrint "The bookmarks and settings are kept: this uninstaller runs as another account than the desktop's"
+    ${EndIf}
+    StrCpy $RemoveData 0
+  ${ElseIfNot} ${Silent}
   ${AndIf} $RemoveData == 0
     MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 "Do you also want to remove your ${PRODUCT} bookmarks and settings?" /SD IDNO IDNO +2
       StrCpy $RemoveData 1
@@ -442,16 +1041,16 @@ Section "Uninstall"
   StrCpy $0 1
   ${If} ${FileExists} "$INSTDIR\Dirvane.dll"
     ClearErrors
-    ExecWait '"${REGSVR32}" /s /u "$INSTDIR\Dirvane.dll"' $0
+    ExecWait '"${REGSVR32}" /s /u /n /i:$ClassStore "$INSTDIR\Dirvane.dll"' $0
     ${IfThen} ${Errors} ${|} StrCpy $0 1 ${|}
   ${EndIf}
   ${If} $0 <> 0
     ; No DLL to ask, or it failed: remove its keys here, but only while they name this copy.
-    ReadRegStr $1 HKCR "CLSID\${CLSID}\InprocServer32" ""
+    ReadRegStr $1 SHCTX "Software\Classes\CLSID\${CLSID}\InprocServer32" ""
     ${If} $1 == "$INSTDIR\Dirvane.dll"
-      DeleteRegKey HKCR "CLSID\${CLSID}"
-      DeleteRegKey HKCR "AppID\${APPID}"
-      DeleteRegKey HKCR "AppID\Dirvane.DLL"
+      DeleteRegKey SHCTX "Software\Classes\CLSID\${CLSID}"
+      DeleteRegKey SHCTX "Software\Classes\AppID\${APPID}"
+      DeleteRegKey SHCTX "Software\Classes\AppID\Dirvane.DLL"
       !insertmacro DeleteHandlerKey "*"
       !insertmacro DeleteHandlerKey "Folder"
       !insertmacro DeleteHandlerKey "InternetShortcut"
@@ -462,15 +1061,23 @@ Section "Uninstall"
     ${EndIf}
   ${EndIf}
 
-  StrCpy $0 "$INSTDIR\Dirvane.dll"
-  Call un.MoveAside
-  StrCpy $0 "$INSTDIR\Tessaly.exe"
-  Call un.MoveAside
-  StrCpy $0 "$INSTDIR\Tessaly64.exe"
-  Call un.MoveAside
+  ; Only what the setup installed, and the copies it renamed aside: other files stay, and so does
+  ; the folder that holds them.
   Call un.DeleteOldCopies
+  ${ForEach} $1 1 3 + 1
+    Call un.ProductFile
+    StrCpy $0 $2
+    Call un.MoveAside
+    ${If} ${FileExists} "$INSTDIR\$0"
+      SetErrorLevel ${EXIT_IN_USE}
+    ${EndIf}
+  ${Next}
   Delete "$INSTDIR\Uninstall.exe"
-  RMDir /REBOOTOK "$INSTDIR"
+  ${If} $Mode == "all"
+    RMDir /REBOOTOK "$INSTDIR"
+  ${Else}
+    RMDir "$INSTDIR"
+  ${EndIf}
 
   ${If} $RemoveData == 1
     DetailPrint "Removing the bookmarks and settings"
@@ -480,6 +1087,12 @@ Section "Uninstall"
   ${If} ${RebootFlag}
     DetailPrint "Some files are removed when Windows restarts."
   ${EndIf}
+  ; The machine's restart removes the copies renamed aside, so their records go now; a user's
+  ; records stay for the next install or uninstall, which removes those copies.
+  ${If} $Mode == "all"
+    DeleteRegKey SHCTX "Software\Ostrelan\Dirvane Setup"
+    DeleteRegKey /ifempty SHCTX "Software\Ostrelan"
+  ${EndIf}
   ; Last, so whoever waits for the uninstaller can watch this key.
-  DeleteRegKey HKLM "${UNINST_KEY}"
+  DeleteRegKey SHCTX "${UNINST_KEY}"
 SectionEnd

@@ -32,8 +32,9 @@ HRESULT GetHandlerClassObject(IClassFactory** factory) {
     return g_classObject ? S_OK : E_OUTOFMEMORY;
 }
 
-// Runs the registration scripts with the module's replacements, under the system locale.
-HRESULT RunScripts(ScriptMode mode) {
+// Runs the registration scripts with the module's replacements, under the system locale, with the
+// scripts' HKCR standing for classesRoot.
+HRESULT RunScripts(ScriptMode mode, HKEY classesRoot = HKEY_CLASSES_ROOT) {
     wchar_t path[MAX_PATH];
     DWORD length = ::GetModuleFileNameW(ResourceInstance(), path, MAX_PATH);
     if (length == 0) return HRESULT_FROM_WIN32(::GetLastError());
@@ -51,11 +52,11 @@ HRESULT RunScripts(ScriptMode mode) {
     HRESULT hr;
     HMODULE module = ResourceInstance();
     if (mode == ScriptMode::Register) {
-        hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements);
-        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements);
+        hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements, classesRoot);
+        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements, classesRoot);
     } else {
-        hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements);
-        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements);
+        hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements, classesRoot);
+        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements, classesRoot);
     }
     ::SetThreadLocale(savedLocale);
     return hr;
@@ -97,3 +98,24 @@ extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RunScripts(ScriptMode::Register); }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() { return RunScripts(ScriptMode::Unregister); }
+
+// regsvr32 /n /i:user (or /i:machine) registers into one store of classes only: "user" writes
+// HKCU\Software\Classes, which needs no administrator rights and serves that user alone; "machine"
+// writes HKLM\Software\Classes even where the user's own classes shadow the merged HKCR. With /u
+// the same store is cleaned.
+extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, PCWSTR commandLine) {
+    HKEY root = nullptr;
+    if (commandLine && ::lstrcmpiW(commandLine, L"user") == 0) root = HKEY_CURRENT_USER;
+    else if (commandLine && ::lstrcmpiW(commandLine, L"machine") == 0) root = HKEY_LOCAL_MACHINE;
+    else return E_INVALIDARG;
+    unique_hkey classes;
+    LONG rc = install ? ::RegCreateKeyExW(root, L"Software\\Classes", 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                          KEY_READ | KEY_WRITE, nullptr, classes.put(), nullptr)
+                      : ::RegOpenKeyExW(root, L"Software\\Classes", 0, KEY_READ | KEY_WRITE, classes.put());
+    if (rc == ERROR_FILE_NOT_FOUND && !install) return S_OK;  // nothing was ever registered there
+    if (rc != ERROR_SUCCESS) {
+        classes.release();
+        return HRESULT_FROM_WIN32(rc);
+    }
+    return RunScripts(install ? ScriptMode::Register : ScriptMode::Unregister, classes.get());
+}

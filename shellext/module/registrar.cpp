@@ -67,7 +67,8 @@ struct Token {
 
 class Parser {
 public:
-    Parser(const std::wstring& text, ScriptMode mode) : text_(text), mode_(mode) {}
+    Parser(const std::wstring& text, ScriptMode mode, HKEY classesRoot)
+        : text_(text), mode_(mode), classesRoot_(classesRoot) {}
 
     HRESULT Run() {
         for (;;) {
@@ -79,6 +80,7 @@ public:
             for (const auto& r : kRoots)
                 if (::lstrcmpiW(r.name, root.text.c_str()) == 0) rootKey = r.key;
             if (!rootKey) return DISP_E_EXCEPTION;
+            if (rootKey == HKEY_CLASSES_ROOT) rootKey = classesRoot_;
             Token open;
             if (!Next(open) || open.kind != TokenKind::Open) return DISP_E_EXCEPTION;
             HRESULT hr = Entries(rootKey, true);
@@ -248,23 +250,25 @@ private:
 
     const std::wstring& text_;
     ScriptMode mode_;
+    HKEY classesRoot_;
     size_t pos_ = 0;
 };
 
 } // namespace
 
-HRESULT RunRegistryScript(const std::wstring& script, ScriptMode mode, const ScriptReplacements& replacements) {
+HRESULT RunRegistryScript(const std::wstring& script, ScriptMode mode, const ScriptReplacements& replacements,
+                          HKEY classesRoot) {
     try {
         std::wstring expanded;
         if (!ExpandReplacements(script, replacements, expanded)) return DISP_E_EXCEPTION;
-        return Parser(expanded, mode).Run();
+        return Parser(expanded, mode, classesRoot).Run();
     } catch (...) {
         return E_OUTOFMEMORY;
     }
 }
 
 HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
-                            const ScriptReplacements& replacements) {
+                            const ScriptReplacements& replacements, HKEY classesRoot) {
     HRSRC resource = ::FindResourceW(module, MAKEINTRESOURCEW(resourceId), L"REGISTRY");
     if (!resource) return HRESULT_FROM_WIN32(::GetLastError());
     HGLOBAL loaded = ::LoadResource(module, resource);
@@ -282,7 +286,7 @@ HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
         // A resource may carry a terminating null; it ends the script.
         size_t nul = script.find(L'\0');
         if (nul != std::wstring::npos) script.resize(nul);
-        return RunRegistryScript(script, mode, replacements);
+        return RunRegistryScript(script, mode, replacements, classesRoot);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -5,6 +5,9 @@
 //       with the title, so Tessaly lists it under that title; signals the event when ready.
 //   installer_helper.exe probe <output file>
 //       creates the handler and writes the full path of the Dirvane.dll that COM loaded (UTF-16).
+//   installer_helper.exe probe-user <output file>
+//       the same through the user's own classes (HKCU\Software\Classes), activated the way COM
+//       activates an in-process server: Wine's COM reads the machine's classes only.
 // Exit codes: 0 done, 2 usage, 3 COM activation failed, 4 no Dirvane.dll loaded, 5 other failure.
 #include "common/handles.h"
 #include <windows.h>
@@ -36,10 +39,7 @@ int Hold(HINSTANCE instance, const wchar_t* eventName, const wchar_t* title) {
     return 0;
 }
 
-int Probe(const wchar_t* output) {
-    dv::com_ptr<IShellExtInit> handler;
-    if (FAILED(::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, handler.put_void())))
-        return 3;
+int WriteLoadedPath(const wchar_t* output) {
     HMODULE dll = ::GetModuleHandleW(L"Dirvane.dll");
     if (!dll) return 4;
     wchar_t path[MAX_PATH * 2];
@@ -49,6 +49,31 @@ int Probe(const wchar_t* output) {
     DWORD written = 0;
     if (!file || !::WriteFile(file.get(), path, length * sizeof(wchar_t), &written, nullptr)) return 5;
     return 0;
+}
+
+int Probe(const wchar_t* output) {
+    dv::com_ptr<IShellExtInit> handler;
+    if (FAILED(::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, handler.put_void())))
+        return 3;
+    return WriteLoadedPath(output);
+}
+
+int ProbeUserClasses(const wchar_t* output) {
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = sizeof(path);
+    if (::RegGetValueW(HKEY_CURRENT_USER,
+                       L"Software\\Classes\\CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}\\InprocServer32", nullptr,
+                       RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)
+        return 3;
+    HMODULE dll = ::LoadLibraryW(path);
+    using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+    auto getClassObject = dll ? reinterpret_cast<GetClassObject>(::GetProcAddress(dll, "DllGetClassObject")) : nullptr;
+    dv::com_ptr<IClassFactory> factory;
+    dv::com_ptr<IShellExtInit> handler;
+    if (!getClassObject || FAILED(getClassObject(kClsid, IID_IClassFactory, factory.put_void())) ||
+        FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, handler.put_void())))
+        return 3;
+    return WriteLoadedPath(output);
 }
 
 } // namespace
@@ -62,6 +87,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         dv::com_init com;
         if (count == 4 && lstrcmpW(args[1], L"hold") == 0) result = Hold(instance, args[2], args[3]);
         else if (count == 3 && lstrcmpW(args[1], L"probe") == 0) result = Probe(args[2]);
+        else if (count == 3 && lstrcmpW(args[1], L"probe-user") == 0) result = ProbeUserClasses(args[2]);
     }
     ::LocalFree(args);
     return result;

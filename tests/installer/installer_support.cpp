@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 #include <tlhelp32.h>
 #include <fstream>
 #include <iterator>
@@ -15,14 +16,19 @@ std::wstring SetupPath() { return dvtest::DistFile(kSetupName); }
 std::wstring HelperPath() { return dvtest::ProgramFolder() + L"\\installer_helper.exe"; }
 std::wstring Quote(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-std::wstring InstallDir() {
+namespace {
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
     PWSTR folder = nullptr;
     std::wstring result;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_ProgramFilesX64, 0, nullptr, &folder))) result = folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &folder))) result = folder;
     ::CoTaskMemFree(folder);
-    return result + L"\\Dirvane";
+    return result;
 }
+} // namespace
+
+std::wstring InstallDir() { return KnownFolder(FOLDERID_ProgramFilesX64) + L"\\Dirvane"; }
 std::wstring Installed(const wchar_t* name) { return InstallDir() + L"\\" + name; }
+std::wstring UserInstallDir() { return KnownFolder(FOLDERID_LocalAppData) + L"\\Programs\\Dirvane"; }
 
 std::string Narrow(const std::wstring& text) {
     std::string out(text.size() * 3 + 1, '\0');
@@ -76,16 +82,18 @@ DWORD RunTree(const std::wstring& line, DWORD timeoutMs) {
     return code;
 }
 
-DWORD RunSetupSilently() { return RunTree(Quote(SetupPath()) + L" /S"); }
-DWORD RunQuietUninstall(const std::wstring& extra) {
-    std::wstring line = RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString");
+DWORD RunSetupSilently(const std::wstring& switches) {
+    return RunTree(Quote(SetupPath()) + L" /S" + (switches.empty() ? L"" : L" " + switches));
+}
+DWORD RunQuietUninstall(const std::wstring& extra, HKEY root) {
+    std::wstring line = RegText(root, kUninstallKey, L"QuietUninstallString");
     return RunTree(line + extra);
 }
 
-std::wstring LoadInNewProcess() {
+std::wstring LoadInNewProcess(bool userClasses) {
     dvtest::ScratchFolder scratch(L"installer-probe");
     const std::wstring output = scratch / L"loaded.txt";
-    DWORD code = dvtest::RunProcess(Quote(HelperPath()) + L" probe " + Quote(output));
+    DWORD code = dvtest::RunProcess(Quote(HelperPath()) + (userClasses ? L" probe-user " : L" probe ") + Quote(output));
     if (code != 0) return L"<probe failed with " + std::to_wstring(code) + L">";
     std::string bytes = ReadBytes(output);
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
@@ -219,10 +227,14 @@ void EndLeftWizards() {
 }
 
 void EnsureUninstalled() {
-    if (KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) {
-        EXPECT_EQ(RunQuietUninstall(L" /REMOVEDATA"), 0u);
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+        if (KeyExists(root, kUninstallKey)) {
+            EXPECT_EQ(RunQuietUninstall(L" /REMOVEDATA", root), 0u);
+        }
+        ::SHDeleteKeyW(root, L"Software\\Ostrelan\\Dirvane Setup");
     }
     dvtest::DeleteTree(InstallDir());
+    dvtest::DeleteTree(UserInstallDir());
 }
 
 } // namespace insttest

@@ -19,9 +19,11 @@ constexpr wchar_t kUninstallCaption[] = L"Dirvane " DV_VERSION L" Uninstall";
 std::wstring SetupPath();
 // installer_helper.exe beside the test program.
 std::wstring HelperPath();
-// The 64-bit Program Files folder's Dirvane folder, and a file in it.
+// The 64-bit Program Files folder's Dirvane folder, and a file in it: the all-users install.
 std::wstring InstallDir();
 std::wstring Installed(const wchar_t* name);
+// %LOCALAPPDATA%\Programs\Dirvane: the install for the current user.
+std::wstring UserInstallDir();
 
 std::wstring Quote(const std::wstring& text);
 std::string Narrow(const std::wstring& text);
@@ -37,11 +39,14 @@ bool Running(HANDLE process);
 // Runs a command line and waits for it and for the processes it started: the uninstaller hands
 // over to a copy of itself in the temp folder and ends at once. The exit code of the last one.
 DWORD RunTree(const std::wstring& line, DWORD timeoutMs = 120000);
-DWORD RunSetupSilently();
-// The uninstall entry's QuietUninstallString, with extra switches.
-DWORD RunQuietUninstall(const std::wstring& extra = L"");
+// The installer with /S and the switches given.
+DWORD RunSetupSilently(const std::wstring& switches = L"");
+// The uninstall entry's QuietUninstallString, with extra switches: HKLM's entry (all users) or
+// HKCU's (the current user).
+DWORD RunQuietUninstall(const std::wstring& extra = L"", HKEY root = HKEY_LOCAL_MACHINE);
 // Creates the handler in a new process; the path of the DLL that COM loaded there, or a message.
-std::wstring LoadInNewProcess();
+// userClasses: through the user's own classes, as COM on Windows finds them first.
+std::wstring LoadInNewProcess(bool userClasses = false);
 
 // A visible top-level dialog whose caption starts with caption: the wizard (it shows a page), or
 // a message box of the wizard.
@@ -57,7 +62,8 @@ bool DriveWizard(const wchar_t* caption, const std::function<void(HWND page)>& o
                  const std::function<bool()>& finished, const std::function<void()>& onIdle = {});
 // Ends the processes of wizards that a failed test left open; they would block the next installer.
 void EndLeftWizards();
-// Uninstalls silently, with the user's data, when an install is listed, and removes what is left.
+// Uninstalls both modes silently, with the user's data, where an install is listed, and removes
+// what is left.
 void EnsureUninstalled();
 
 } // namespace insttest

@@ -3,6 +3,7 @@
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,8 @@ const wchar_t kClsidText[] = L"{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t* const kHandlerClasses[] = {L"*",     L"Folder",    L"InternetShortcut",    L"lnkfile",
                                           L"Drive", L"Directory", L"Directory\\Background"};
+// The class's key in the user's own classes (under HKCU) or the machine's (under HKLM).
+const wchar_t kClassesClassKey[] = L"Software\\Classes\\CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
 const wchar_t kRemoveDataQuestion[] = L"Do you also want to remove your Dirvane bookmarks and settings?";
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -72,6 +75,12 @@ bool IsPendingDelete(const std::wstring& path) {
     return false;
 }
 
+// A new process that creates the handler loads dll (through COM, or through the user's own classes).
+void ExpectLoads(const std::wstring& dll, bool userClasses = false) {
+    const std::wstring loaded = LoadInNewProcess(userClasses);
+    EXPECT_EQ(_wcsicmp(loaded.c_str(), dll.c_str()), 0) << Narrow(loaded);
+}
+
 // A process that has the installed DLL loaded through COM, with a hidden captioned window.
 struct Holder {
     dv::unique_handle process;
@@ -86,7 +95,8 @@ struct Holder {
     }
 };
 
-std::unique_ptr<Holder> StartHolder() {
+// program: the helper, or a copy of it under another name.
+std::unique_ptr<Holder> StartHolder(const std::wstring& program = HelperPath()) {
     static int counter = 0;
     auto holder = std::make_unique<Holder>();
     const std::wstring suffix = std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
@@ -94,7 +104,7 @@ std::unique_ptr<Holder> StartHolder() {
     const std::wstring eventName = L"DirvaneInstallerHolder-" + suffix;
     dv::unique_handle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
     holder->process = dvtest::StartProcess(
-        Quote(HelperPath()) + L" hold " + eventName + L" " + Quote(holder->title), &holder->pid);
+        Quote(program) + L" hold " + eventName + L" " + Quote(holder->title), &holder->pid);
     if (!ready || !holder->process) {
         ADD_FAILURE() << "holder did not start";
         return nullptr;
@@ -110,12 +120,10 @@ std::unique_ptr<Holder> StartHolder() {
 class Installer : public ::testing::Test {
 protected:
     void SetUp() override {
-        DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();  // the setup is a 32-bit program
         ASSERT_TRUE(Exists(SetupPath())) << "no installer in the dist folder";
         EnsureUninstalled();
     }
     void TearDown() override {
-        if (IsSkipped()) return;
         EndLeftWizards();
         EnsureUninstalled();
     }
@@ -136,7 +144,7 @@ protected:
     // process; the old one, renamed aside, waits for its removal at the next restart.
     static void ExpectOldDllRenamedAside(const std::string& old, size_t oldCopiesBefore) {
         EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
-        EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+        ExpectLoads(Installed(L"Dirvane.dll"));
         std::vector<std::wstring> copies = OldCopies(L"Dirvane.dll");
         ASSERT_EQ(copies.size(), oldCopiesBefore + 1);
         const std::wstring* renamed = nullptr;
@@ -164,16 +172,17 @@ TEST_F(Installer, SilentInstallPlacesRegistersAndListsTheProduct) {
         EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane", L""),
                   kClsidText) << Narrow(cls);
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey, KEY_WOW64_32KEY));
-    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+    ExpectLoads(Installed(L"Dirvane.dll"));
 
     // Listed among the installed programs, with a working quiet uninstall.
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayName"), L"Dirvane");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"DisplayVersion"), DV_VERSION);
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"Publisher"), L"Ostrelan");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"), Quote(Installed(L"Uninstall.exe")));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"UninstallString"),
+              Quote(Installed(L"Uninstall.exe")) + L" /ALLUSERS");
     EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"QuietUninstallString"),
-              Quote(Installed(L"Uninstall.exe")) + L" /S");
+              Quote(Installed(L"Uninstall.exe")) + L" /ALLUSERS /S");
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY));
 }
 
@@ -197,9 +206,11 @@ TEST_F(Installer, SilentUpgradeRenamesAHeldDllAsideUntilRestart) {
 }
 
 // A file that can be neither deleted nor renamed (opened without delete sharing) is not silently
-// left at its old version: the installation stops with its own exit code, and a later one works.
+// left at its old version: the installation stops with its own exit code and puts the files it had
+// already replaced back, so the installed version stays whole; a later one works.
 TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
     InstallSilently();
+    const std::string oldDll = InstallOldDll();
     const std::string old = ReadBytes(Installed(L"Tessaly64.exe")) + "old build";
     ASSERT_TRUE(WriteBytes(Installed(L"Tessaly64.exe"), old));
     {
@@ -208,17 +219,41 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
         ASSERT_TRUE(locked);
         EXPECT_EQ(RunSetupSilently(), 5u);
         EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), old);
-        EXPECT_TRUE(OldCopies(L"Tessaly64.exe").empty());
+        EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), oldDll);
+        EXPECT_TRUE(Exists(Installed(L"Tessaly.exe")));
+        EXPECT_TRUE(Exists(Installed(L"Uninstall.exe")));
+        for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe"})
+            EXPECT_TRUE(OldCopies(name).empty()) << Narrow(name);
+        EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
+                  Installed(L"Dirvane.dll"));
     }
     EXPECT_EQ(RunSetupSilently(), 0u);
     EXPECT_EQ(ReadBytes(Installed(L"Tessaly64.exe")), ReadBytes(dvtest::DistFile(L"Tessaly64.exe")));
 }
 
+// A fresh install that fails takes away what it wrote, and only that: the user's file in its way
+// stays, and nothing is registered or listed.
+TEST_F(Installer, AFailedFreshInstallTakesAwayOnlyWhatItWrote) {
+    dvtest::ScratchFolder folder(L"installer-failed");
+    ASSERT_TRUE(WriteBytes(folder / L"Tessaly64.exe", "mine"));
+    {
+        dv::unique_hfile locked(::CreateFileW((folder / L"Tessaly64.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                              nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(locked);
+        EXPECT_EQ(RunSetupSilently(L"/D=" + folder.path()), 5u);
+    }
+    EXPECT_EQ(ReadBytes(folder / L"Tessaly64.exe"), "mine");
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Uninstall.exe"})
+        EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+}
+
 TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
     InstallSilently();
     const std::string old = InstallOldDll();
-    // An old copy that a previous upgrade left behind and nothing holds any more is cleaned away.
-    ASSERT_TRUE(WriteBytes(Installed(L"Dirvane.dll.old-1"), "stale"));
+    // Named like an old copy, but the setup never renamed it: it is not the setup's to delete.
+    ASSERT_TRUE(WriteBytes(Installed(L"Dirvane.dll.old-1"), "not ours"));
     auto holder = StartHolder();
     ASSERT_TRUE(holder);
 
@@ -240,7 +275,8 @@ TEST_F(Installer, InteractiveUpgradeListsTheHoldersAndContinues) {
     EXPECT_EQ(listed, std::vector<std::wstring>{holder->title + L" (installer_helper.exe)"});
     EXPECT_TRUE(choseToContinue);
     EXPECT_TRUE(Running(holder->process.get()));
-    ExpectOldDllRenamedAside(old, 0);
+    ExpectOldDllRenamedAside(old, 1);
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll.old-1")), "not ours");
 }
 
 TEST_F(Installer, InteractiveUpgradeClosesTheHoldersWhenAsked) {
@@ -266,7 +302,7 @@ TEST_F(Installer, InteractiveUpgradeClosesTheHoldersWhenAsked) {
     EXPECT_EQ(::WaitForSingleObject(holder->process.get(), 0), WAIT_OBJECT_0) << "the holder was not closed";
     EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
     EXPECT_TRUE(OldCopies(L"Dirvane.dll").empty()) << "nothing held the DLL any more: it is simply replaced";
-    EXPECT_EQ(_wcsicmp(LoadInNewProcess().c_str(), Installed(L"Dirvane.dll").c_str()), 0) << LoadInNewProcess();
+    ExpectLoads(Installed(L"Dirvane.dll"));
 }
 
 TEST_F(Installer, SilentUninstallKeepsTheUserDataUnlessAskedToRemoveIt) {
@@ -308,8 +344,10 @@ TEST_F(Installer, UninstallWhileExplorerHoldsTheDllFinishesAtRestart) {
     ASSERT_EQ(copies.size(), 1u);
     EXPECT_TRUE(IsPendingDelete(copies[0]));
     EXPECT_TRUE(IsPendingDelete(InstallDir())) << "pending deletes:" << PendingDeletesText();
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Ostrelan\\Dirvane Setup")) << "records left behind";
 
     InstallSilently();
+    EXPECT_FALSE(IsPendingDelete(Installed(L"Dirvane.dll"))) << "pending deletes:" << PendingDeletesText();
     holder->End();
     ASSERT_EQ(dvtest::RunProcess(L"wineboot.exe -r"), 0u);
     EXPECT_FALSE(Exists(copies[0]));
@@ -339,6 +377,255 @@ TEST_F(Installer, InteractiveUninstallAsksAboutTheUserData) {
     EXPECT_TRUE(asked);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, dvtest::kProductKey));
     EXPECT_FALSE(Exists(InstallDir()));
+}
+
+// Files of the user's in the install folder, some named like the copies the setup renames aside,
+// survive install, upgrade and uninstall; the setup's own renamed copy goes once nothing holds it.
+TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
+    dvtest::ScratchFolder folder(L"installer-user-folder");
+    const std::pair<const wchar_t*, const char*> userFiles[] = {
+        {L"budget.old-2023.xlsx", "budget"}, {L"thesis.old-draft.docx", "thesis"}, {L"Dirvane.dll.old-7", "mine"}};
+    for (const auto& file : userFiles) ASSERT_TRUE(WriteBytes(folder / file.first, file.second));
+    auto expectUserFilesIntact = [&](const char* when) {
+        for (const auto& file : userFiles) EXPECT_EQ(ReadBytes(folder / file.first), file.second) << when;
+    };
+    const std::wstring inFolder = L"/D=" + folder.path();
+
+    ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+    expectUserFilesIntact("after the install");
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+
+    // An upgrade while a program holds the DLL renames it aside; the next one removes that copy.
+    ASSERT_TRUE(WriteBytes(folder / L"Dirvane.dll", ReadBytes(dvtest::DistFile(L"Dirvane.dll")) + "old build"));
+    {
+        auto holder = StartHolder();
+        ASSERT_TRUE(holder);
+        ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+        EXPECT_TRUE(Exists(folder / L"Dirvane.dll.old-1"));
+    }
+    ASSERT_EQ(RunSetupSilently(inFolder), 0u);
+    EXPECT_FALSE(Exists(folder / L"Dirvane.dll.old-1"));
+    expectUserFilesIntact("after the upgrades");
+
+    ASSERT_EQ(RunQuietUninstall(), 0u);
+    expectUserFilesIntact("after the uninstall");
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe", L"Uninstall.exe"})
+        EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
+}
+
+// A folder that is not the product's own is refused with its exit code before anything changes,
+// over an installed version too; so are contrary switches.
+TEST_F(Installer, RefusesADriveRootOrASystemFolder) {
+    InstallSilently();
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
+    const std::wstring programFiles = InstallDir().substr(0, InstallDir().rfind(L'\\'));
+    const std::wstring refused[] = {L"/D=C:\\", std::wstring(L"/D=") + windows + L"\\system32",
+                                    std::wstring(L"/D=") + windows + L"\\Dirvane", L"/D=" + programFiles,
+                                    L"/D=" + programFiles + L"\\..\\windows", L"/D=\\\\?\\C:\\", L"/CURRENTUSER /ALLUSERS"};
+    for (const std::wstring& switches : refused) {
+        SCOPED_TRACE(Narrow(switches));
+        EXPECT_EQ(RunSetupSilently(switches), 2u);
+        const std::wstring folder = switches.substr(3);
+        EXPECT_FALSE(Exists(folder + L"\\Dirvane.dll"));
+        EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+        EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
+                  Installed(L"Dirvane.dll"));
+    }
+}
+
+// Starts a holder that Wine gives the identifier of an ended process whose handles are all closed.
+// Wine hands out identifiers (of processes and threads alike) from a first-in first-out free list
+// once its table is full: short-lived threads walk that list until the identifier allocated just
+// before the wanted one comes round, and the holder started right then gets the wanted one.
+std::unique_ptr<Holder> StartHolderWithId(DWORD wanted) {
+    DWORD before = 0, last = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < deadline) {
+        DWORD id = 0;
+        dv::unique_handle thread(::CreateThread(nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, &id));
+        if (!thread) return nullptr;
+        ::WaitForSingleObject(thread.get(), INFINITE);
+        thread.reset();
+        if (id == wanted) before = last;
+        last = id;
+        if (before == 0 || id != before) continue;
+        auto holder = StartHolder();
+        if (!holder || holder->pid == wanted) return holder;
+    }
+    return nullptr;
+}
+
+// Between the holders page and the closing, the listed holder ends by itself and another process
+// that holds the DLL takes its identifier: closing ends neither it nor a holder started since. A
+// setup with administrator rights (under Wine, every one) does not end Explorer either.
+TEST_F(Installer, ClosingEndsOnlyTheProcessesThatWereListed) {
+    InstallSilently();
+    InstallOldDll();
+    dvtest::ScratchFolder shellFolder(L"installer-shell");
+    ASSERT_TRUE(::CopyFileW(HelperPath().c_str(), (shellFolder / L"explorer.exe").c_str(), FALSE));
+    auto shell = StartHolder(shellFolder / L"explorer.exe");
+    auto listed = StartHolder();
+    ASSERT_TRUE(listed && shell);
+    const DWORD listedPid = listed->pid;
+    std::unique_ptr<Holder> successor, latecomer;
+
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        if (!ChildOfClass(page, L"ListBox")) return;
+        listed.reset();  // ended, and its identifier free once no handle names it
+        successor = StartHolderWithId(listedPid);
+        latecomer = StartHolder();
+        ::SendMessageW(ChildOfClass(page, L"Button", L"C&ontinue"), BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(ChildOfClass(page, L"Button", L"&Close"), BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    DWORD code = 1;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 0u);
+
+    ASSERT_TRUE(successor) << "no holder was given the listed holder's identifier";
+    EXPECT_EQ(successor->pid, listedPid);
+    EXPECT_TRUE(Running(successor->process.get())) << "the process that took over the identifier was ended";
+    ASSERT_TRUE(latecomer);
+    EXPECT_TRUE(Running(latecomer->process.get())) << "a holder started after the listing was ended";
+    EXPECT_TRUE(Running(shell->process.get())) << "Explorer was ended by a setup with administrator rights";
+    EXPECT_EQ(ReadBytes(Installed(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+}
+
+// Records every change under the keys of HKLM that an install could write and in the folders of the
+// machine, from construction on.
+class MachineWatch {
+public:
+    MachineWatch() {
+        for (const wchar_t* key : {L"Software", L"System\\CurrentControlSet\\Control\\Session Manager"}) {
+            Watched watched{key, dv::OpenRegKey(HKEY_LOCAL_MACHINE, key, KEY_NOTIFY),
+                            dv::unique_handle(::CreateEventW(nullptr, TRUE, FALSE, nullptr))};
+            EXPECT_EQ(::RegNotifyChangeKeyValue(watched.key.get(), TRUE,
+                                                REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET,
+                                                watched.event.get(), TRUE), ERROR_SUCCESS) << Narrow(key);
+            keys_.push_back(std::move(watched));
+        }
+        wchar_t folder[MAX_PATH] = {};
+        ::GetWindowsDirectoryW(folder, MAX_PATH);
+        folders_.push_back(folder);
+        ::GetSystemDirectoryW(folder, MAX_PATH);
+        folders_.push_back(folder);
+        folders_.push_back(InstallDir().substr(0, InstallDir().rfind(L'\\')));
+        for (const std::wstring& path : folders_)
+            changes_.push_back(::FindFirstChangeNotificationW(
+                path.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
+    }
+    ~MachineWatch() {
+        for (HANDLE change : changes_)
+            if (change != INVALID_HANDLE_VALUE) ::FindCloseChangeNotification(change);
+    }
+    // What changed, or "".
+    std::string Changes() const {
+        std::string changed;
+        for (const Watched& watched : keys_)
+            if (::WaitForSingleObject(watched.event.get(), 0) == WAIT_OBJECT_0) changed += " HKLM\\" + Narrow(watched.name);
+        for (size_t i = 0; i < changes_.size(); ++i)
+            if (changes_[i] == INVALID_HANDLE_VALUE || ::WaitForSingleObject(changes_[i], 0) == WAIT_OBJECT_0)
+                changed += " " + Narrow(folders_[i]);
+        return changed;
+    }
+private:
+    struct Watched {
+        const wchar_t* name;
+        dv::unique_hkey key;
+        dv::unique_handle event;
+    };
+    std::vector<Watched> keys_;
+    std::vector<std::wstring> folders_;
+    std::vector<HANDLE> changes_;
+};
+
+std::wstring InUserDir(const wchar_t* name) { return UserInstallDir() + L"\\" + name; }
+
+// Wine gives every program administrator rights: what shows that the per-user install needs none is
+// that it writes nothing of the machine's, install, upgrade and uninstall alike.
+TEST_F(Installer, PerUserInstallWritesNothingOfTheMachine) {
+    MachineWatch watch;
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    EXPECT_EQ(watch.Changes(), "") << "pending deletes:" << PendingDeletesText();
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe"})
+        EXPECT_EQ(ReadBytes(InUserDir(name)), ReadBytes(dvtest::DistFile(name))) << Narrow(name);
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""), InUserDir(L"Dirvane.dll"));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"QuietUninstallString"),
+              Quote(InUserDir(L"Uninstall.exe")) + L" /CURRENTUSER /S");
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+
+    // Without a switch, the upgrade finds the mode that is installed.
+    ASSERT_TRUE(WriteBytes(InUserDir(L"Dirvane.dll"), "old build"));
+    ASSERT_EQ(RunSetupSilently(), 0u);
+    EXPECT_EQ(watch.Changes(), "") << "pending deletes:" << PendingDeletesText();
+    EXPECT_EQ(ReadBytes(InUserDir(L"Dirvane.dll")), ReadBytes(dvtest::DistFile(L"Dirvane.dll")));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+
+    const size_t pendingBefore = PendingDeletes().size();
+    ASSERT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    // NSIS's uninstaller runs from a copy in the user's temp folder and asks for that copy's
+    // deletion at the restart: without administrator rights the request fails and changes nothing.
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::vector<std::wstring> pending = PendingDeletes();
+    for (size_t i = pendingBefore; i < pending.size(); ++i)
+        EXPECT_EQ(_wcsnicmp(pending[i].c_str(), (L"\\??\\" + std::wstring(temp)).c_str(), wcslen(temp) + 4), 0)
+            << Narrow(pending[i]);
+    const std::string changes = watch.Changes();
+    EXPECT_TRUE(changes.empty() || (changes == " HKLM\\System\\CurrentControlSet\\Control\\Session Manager" &&
+                                    pending.size() > pendingBefore)) << changes;
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassesClassKey));
+    EXPECT_FALSE(Exists(UserInstallDir()));
+}
+
+// The first page offers the mode; choosing the current user moves the folder to the user's own.
+TEST_F(Installer, FirstPageChoosesTheCurrentUser) {
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    bool offered = false;
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        HWND me = ChildOfClass(page, L"Button", L"Only for &me");
+        if (!me) return;
+        offered = true;
+        ::SendMessageW(ChildOfClass(page, L"Button", L"For &everyone"), BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(me, BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    EXPECT_TRUE(offered);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+}
+
+// Both modes side by side, each registered in its own classes; each uninstall removes its own
+// install only, and the other one goes on working.
+TEST_F(Installer, BothModesLiveSideBySide) {
+    ASSERT_EQ(RunSetupSilently(L"/ALLUSERS"), 0u);
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+              Installed(L"Dirvane.dll"));
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+
+    ASSERT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    EXPECT_FALSE(Exists(UserInstallDir()));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kClassesClassKey));
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    ExpectLoads(Installed(L"Dirvane.dll"));
+
+    ASSERT_EQ(RunSetupSilently(L"/CURRENTUSER"), 0u);
+    ASSERT_EQ(RunQuietUninstall(), 0u);
+    EXPECT_FALSE(Exists(InstallDir()));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
+    ExpectLoads(InUserDir(L"Dirvane.dll"), true);
 }
 
 } // namespace

@@ -87,11 +87,9 @@ private:
 class UpdateDownload : public ::testing::Test {
 protected:
     void SetUp() override {
-        DVTEST_SKIP_WITHOUT_32BIT_PROGRAMS();  // the setup is a 32-bit program
         EnsureUninstalled();
     }
     void TearDown() override {
-        if (IsSkipped()) return;
         EndLeftWizards();
         EnsureUninstalled();
     }

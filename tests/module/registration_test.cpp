@@ -20,10 +20,12 @@ std::wstring HandlerKey(const wchar_t* cls) {
     return std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane";
 }
 
-bool Exists(const std::wstring& sub) { return static_cast<bool>(OpenRegKey(HKEY_CLASSES_ROOT, sub.c_str())); }
+bool Exists(const std::wstring& sub, HKEY classes = HKEY_CLASSES_ROOT) {
+    return static_cast<bool>(OpenRegKey(classes, sub.c_str()));
+}
 
-std::wstring Value(const std::wstring& sub, const wchar_t* name) {
-    unique_hkey key = OpenRegKey(HKEY_CLASSES_ROOT, sub.c_str());
+std::wstring Value(const std::wstring& sub, const wchar_t* name, HKEY classes = HKEY_CLASSES_ROOT) {
+    unique_hkey key = OpenRegKey(classes, sub.c_str());
     wchar_t text[520];
     return key && ReadRegString(key.get(), name, text, 520) ? text : L"<none>";
 }
@@ -32,26 +34,36 @@ DWORD Regsvr32(const std::wstring& dll, bool unregister = false) {
     return dvtest::RunProcess(std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"\"" + dll + L"\"");
 }
 
-void ExpectRegisteredAt(const std::wstring& dll) {
-    for (const wchar_t* cls : kHandlerClasses) EXPECT_EQ(Value(HandlerKey(cls), nullptr), kClsidText) << cls;
-    EXPECT_EQ(Value(kClassKey, nullptr), L"Dirvane Shell Extension");
-    EXPECT_EQ(Value(kClassKey, L"AppID"), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
-    EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", nullptr), dll);
-    EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
-    EXPECT_EQ(Value(kAppIdKey, nullptr), L"OV Dirvane");
-    EXPECT_EQ(Value(kAppIdDll, L"AppID"), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
+// regsvr32 /n /i:<store>: the DLL's DllInstall, registering into one store of classes.
+DWORD Regsvr32Store(const std::wstring& dll, const wchar_t* store, bool unregister = false) {
+    return dvtest::RunProcess(std::wstring(L"regsvr32.exe /s ") + (unregister ? L"/u " : L"") + L"/n /i:" + store +
+                              L" \"" + dll + L"\"");
 }
 
-void ExpectNothingRegistered() {
-    for (const wchar_t* cls : kHandlerClasses) EXPECT_FALSE(Exists(HandlerKey(cls))) << cls;
-    EXPECT_FALSE(Exists(kClassKey));
-    EXPECT_FALSE(Exists(kAppIdKey));
-    EXPECT_FALSE(Exists(kAppIdDll));
+void ExpectRegisteredAt(const std::wstring& dll, HKEY classes = HKEY_CLASSES_ROOT) {
+    for (const wchar_t* cls : kHandlerClasses) EXPECT_EQ(Value(HandlerKey(cls), nullptr, classes), kClsidText) << cls;
+    EXPECT_EQ(Value(kClassKey, nullptr, classes), L"Dirvane Shell Extension");
+    EXPECT_EQ(Value(kClassKey, L"AppID", classes), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
+    EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", nullptr, classes), dll);
+    EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", L"ThreadingModel", classes), L"Apartment");
+    EXPECT_EQ(Value(kAppIdKey, nullptr, classes), L"OV Dirvane");
+    EXPECT_EQ(Value(kAppIdDll, L"AppID", classes), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
+}
+
+void ExpectNothingRegistered(HKEY classes = HKEY_CLASSES_ROOT) {
+    for (const wchar_t* cls : kHandlerClasses) EXPECT_FALSE(Exists(HandlerKey(cls), classes)) << cls;
+    EXPECT_FALSE(Exists(kClassKey, classes));
+    EXPECT_FALSE(Exists(kAppIdKey, classes));
+    EXPECT_FALSE(Exists(kAppIdDll, classes));
 }
 
 class Registration : public ::testing::Test {
 protected:
-    void TearDown() override { Regsvr32(DistFile(L"Dirvane.dll"), true); }
+    void TearDown() override {
+        Regsvr32(DistFile(L"Dirvane.dll"), true);
+        Regsvr32Store(DistFile(L"Dirvane.dll"), L"user", true);
+        Regsvr32Store(DistFile(L"Dirvane.dll"), L"machine", true);
+    }
 };
 
 TEST_F(Registration, RegisterWritesEveryKeyAndUnregisterRemovesThemButNotSharedOnes) {
@@ -112,6 +124,32 @@ TEST_F(Registration, APathWithASingleQuoteIsWrittenAsItIs) {
     ASSERT_EQ(Regsvr32(copy), 0u);
     EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", nullptr), copy);
     ASSERT_EQ(Regsvr32(copy, true), 0u);
+    ExpectNothingRegistered();
+}
+
+// The per-user registration needs no administrator rights: it writes the user's own classes and
+// nothing of the machine's; "machine" is the reverse.
+TEST_F(Registration, DllInstallRegistersIntoTheNamedStoreOnly) {
+    const std::wstring dll = DistFile(L"Dirvane.dll");
+    unique_hkey userClasses = CreateRegKey(HKEY_CURRENT_USER, L"Software\\Classes");
+    unique_hkey machineClasses = OpenRegKey(HKEY_LOCAL_MACHINE, L"Software\\Classes");
+    ASSERT_TRUE(userClasses && machineClasses);
+    struct Case {
+        const wchar_t* store;
+        HKEY written, untouched;
+    } const cases[] = {{L"user", userClasses.get(), machineClasses.get()},
+                       {L"machine", machineClasses.get(), userClasses.get()}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.store);
+        ASSERT_EQ(Regsvr32Store(dll, c.store), 0u);
+        ExpectRegisteredAt(dll, c.written);
+        ExpectNothingRegistered(c.untouched);
+
+        ASSERT_EQ(Regsvr32Store(dll, c.store, true), 0u);
+        ExpectNothingRegistered(c.written);
+        EXPECT_TRUE(Exists(L"CLSID", c.written));
+    }
+    EXPECT_NE(Regsvr32Store(dll, L"elsewhere"), 0u);
     ExpectNothingRegistered();
 }
 

@@ -225,7 +225,7 @@ protected:
         return std::string(base.begin(), base.end()) + "/download/updater_fake_installer.exe";
     }
     Scenario Offer(const char* fileName = "DirvaneSetup.exe") const {
-        Scenario s{Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), fileName)};
+        Scenario s{Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), fileName, kServedSha256)};
         s.installer = FakeInstallerUnix();
         return s;
     }
@@ -366,7 +366,7 @@ TEST_F(UpdateStrip, TextAndColourOfAnOffer) {
         "Faster menus & fewer clicks. Bookmarks now open in place in every file dialog, the manager remembers its "
         "size, colour marks are sharper, and the update check no longer delays the first right-click.";
     Scenario offer = Offer(nullptr);
-    offer.reply = Reply("2.0.1.0", news.c_str(), DownloadUrl().c_str(), nullptr);
+    offer.reply = Reply("2.0.1.0", news.c_str(), DownloadUrl().c_str(), nullptr, kServedSha256);
     UseScenario(offer);
     StripRun run(ServerBase());
     ASSERT_TRUE(run.WaitForStrip());
@@ -425,7 +425,7 @@ TEST_F(UpdateStrip, FailedDownloadDeletesThePartialFile) {
         if (!brokenOff) {
             std::wstring down = DownServerBase() + L"/download/DirvaneSetup.exe";
             offer.reply = Reply("2.0.1.0", "Faster menus.", std::string(down.begin(), down.end()).c_str(),
-                                "DirvaneSetup.exe");
+                                "DirvaneSetup.exe", kServedSha256);
         }
         UseScenario(offer);
         const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");

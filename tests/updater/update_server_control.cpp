@@ -64,7 +64,7 @@ std::wstring DownServerBase() { return L"http://127.0.0.1:" + Widen(PortFile("do
 void UseScenario(const Scenario& s) {
     std::ostringstream json;
     json << "{\"reply\": " << Json(s.reply) << ", \"status\": " << s.status
-         << ", \"stall\": " << (s.stall ? "true" : "false") << ", \"stall_seconds\": " << s.stallSeconds
+         << ", \"stall\": " << (s.stallAfterHeaders ? "\"headers\"" : s.stall ? "true" : "false") << ", \"stall_seconds\": " << s.stallSeconds
          << ", \"installer\": " << (s.installer.empty() ? "null" : Json(s.installer))
          << ", \"download_status\": " << s.downloadStatus << ", \"chunk\": " << s.chunk
          << ", \"delay\": " << s.delay << ", \"partial\": " << (s.partial ? "true" : "false") << "}";
@@ -81,12 +81,13 @@ std::vector<std::string> Requests() {
     return lines;
 }
 
-std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn) {
+std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn, const char* sha256) {
     std::string text = "[Info]\r\n";
     if (ver) text += std::string("Ver=") + ver + "\r\n";
     if (dsc) text += std::string("Dsc=") + dsc + "\r\n";
     if (dl) text += std::string("DL=") + dl + "\r\n";
     if (fn) text += std::string("FN=") + fn + "\r\n";
+    if (sha256) text += std::string("SHA256=") + sha256 + "\r\n";
     return text;
 }
 

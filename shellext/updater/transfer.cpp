@@ -45,6 +45,50 @@ bool RedirectTarget(HINTERNET request, const std::wstring& from, std::wstring& t
     return true;
 }
 
+// The time-outs on every handle level: Wine's WinINet takes the receive time-out only from the
+// connection and request handles, Windows from any of them.
+void SetTimeouts(HINTERNET handle) {
+    DWORD connect = kConnectTimeoutMs, receive = kReceiveTimeoutMs;
+    ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
+    ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
+    ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+}
+
+// Connects to the address's server and sends the GET; the answer's headers have arrived when it
+// returns true.
+bool SendRequest(HINTERNET session, const std::wstring& address, unique_hinternet& connection,
+                 unique_hinternet& request) {
+    wchar_t host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_URL_LENGTH], extra[INTERNET_MAX_URL_LENGTH];
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = ARRAYSIZE(host);
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = ARRAYSIZE(path);
+    parts.lpszExtraInfo = extra;
+    parts.dwExtraInfoLength = ARRAYSIZE(extra);
+    if (!::InternetCrackUrlW(address.c_str(), 0, 0, &parts)) return false;
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        ::SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
+        return false;
+    }
+    std::wstring object = std::wstring(path) + extra;
+    object.resize(object.find(L'#') == std::wstring::npos ? object.size() : object.find(L'#'));
+    if (object.empty()) object = L"/";
+    request.reset();
+    connection.reset(::InternetConnectW(session, host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection) return false;
+    SetTimeouts(connection.get());
+    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
+                        INTERNET_FLAG_NO_AUTO_REDIRECT |
+                        (parts.nScheme == INTERNET_SCHEME_HTTPS ? INTERNET_FLAG_SECURE : 0);
+    request.reset(::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), nullptr, nullptr, nullptr, flags, 0));
+    if (!request) return false;
+    SetTimeouts(request.get());
+    return ::HttpSendRequestW(request.get(), L"Cache-Control: no-cache\r\n", static_cast<DWORD>(-1), nullptr, 0) != FALSE;
+}
+
 } // namespace
 
 HRESULT HttpGet(const wchar_t* url, const wchar_t* server, CUpdaterBindStatusCallback& callback,
@@ -58,21 +102,13 @@ HRESULT HttpGet(const wchar_t* url, const wchar_t* server, CUpdaterBindStatusCal
 
         unique_hinternet session(::InternetOpenW(L"Dirvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
         if (!session) return HRESULT_FROM_WIN32(::GetLastError());
-        DWORD connect = kConnectTimeoutMs, receive = kReceiveTimeoutMs;
-        ::InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
-        ::InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
-        ::InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
-        const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                            INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_AUTH |
-                            INTERNET_FLAG_NO_AUTO_REDIRECT;
+        SetTimeouts(session.get());
 
         std::wstring address = url ? url : L"";
-        unique_hinternet request;
+        unique_hinternet connection, request;
         for (int hop = 0;; ++hop) {
             if (!IsAllowedDownloadUrl(address.c_str(), server)) return E_ACCESSDENIED;
-            request.reset(::InternetOpenUrlW(session.get(), address.c_str(), L"Cache-Control: no-cache\r\n",
-                                             static_cast<DWORD>(-1), flags, 0));
-            if (!request) return HRESULT_FROM_WIN32(::GetLastError());
+            if (!SendRequest(session.get(), address, connection, request)) return HRESULT_FROM_WIN32(::GetLastError());
             if (callback.OnProgress(0, 0, BINDSTATUS_SENDINGREQUEST, nullptr) == E_ABORT) return E_ABORT;
             if (expired()) return INET_E_DOWNLOAD_FAILURE;
             DWORD status = 0, size = sizeof(status);

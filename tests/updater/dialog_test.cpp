@@ -2,10 +2,12 @@
 // the strip's colour and text in each state (read back from the screen; screenshots go to
 // <build>/updater-shots), the Download button, the Save dialog, the download and the installer start.
 #include "update_server_control.h"
+#include "updater/transfer.h"
 #include "updater/updater_dlg.h"
 #include "common/com.h"
 #include "common/module_flags.h"
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -304,12 +306,12 @@ TEST_F(UpdateStrip, ServerErrorsAreShownInSalmon) {
     }
 }
 
-// While the check runs the strip is busy-coloured; Enter presses Cancel, which ends the check and
-// the strip even though the server never answers.
+// While the check runs the strip is busy-coloured; Enter presses Cancel, which ends the strip
+// within a second although the server stays silent for 30; the worker gives up by itself.
 TEST_F(UpdateStrip, EnterCancelsAStalledCheck) {
     Scenario stall;
     stall.stall = true;
-    stall.stallSeconds = 2;
+    stall.stallSeconds = 30;
     UseScenario(stall);
     StripRun run(ServerBase());
     ASSERT_TRUE(run.WaitForStrip());
@@ -321,11 +323,91 @@ TEST_F(UpdateStrip, EnterCancelsAStalledCheck) {
     run.Shoot("checking");
 
     HWND focus = ::GetDlgItem(run.strip(), IDCANCEL);
+    const auto pressed = std::chrono::steady_clock::now();
     ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 1);
     ::PostMessageW(focus, WM_KEYUP, VK_RETURN, 0xC0000001);
     ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(1));
     EXPECT_EQ(IDCANCEL, run.result());
     EXPECT_FALSE(::IsWindow(run.strip()));
+    // The worker ends by itself once the receive time-out has passed, long before the stall would.
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; },
+                                std::chrono::milliseconds(kReceiveTimeoutMs + 5000)));
+}
+
+// A download whose server sends its headers and then nothing: Cancel still closes the strip
+// within a second, and the partial file goes once the worker has given up.
+TEST_F(UpdateStrip, CancelDuringAStalledDownloadReturnsAtOnce) {
+    UseScenario(Offer());
+    StripRun run(ServerBase());
+    ASSERT_TRUE(run.WaitForStrip());
+    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    Scenario stall = Offer();
+    stall.stallAfterHeaders = true;
+    stall.stallSeconds = 30;
+    UseScenario(stall);
+    DownloadTo(run, scratch_ / L"DirvaneSetup.exe");
+    ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));
+    const auto pressed = std::chrono::steady_clock::now();
+    Click(run.strip(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(1));
+    EXPECT_EQ(IDCANCEL, run.result());
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; },
+                                std::chrono::milliseconds(kReceiveTimeoutMs + 5000)));
+    EXPECT_TRUE(FilesIn(scratch_.path()).empty());
+}
+
+// The installer is started only when its SHA-256 is the reply's: otherwise it is deleted and the
+// strip says why; a reply without a hash or with a refused address offers no Download at all.
+TEST_F(UpdateStrip, InstallerWithTheWrongHashIsDeletedNotStarted) {
+    Scenario offer = Offer();
+    offer.reply = Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), "DirvaneSetup.exe",
+                        "0000000000000000000000000000000000000000000000000000000000000000");
+    UseScenario(offer);
+    StripRun run(ServerBase());
+    ASSERT_TRUE(run.WaitForStrip());
+    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    const std::wstring target = scratch_ / L"DirvaneSetup.exe";
+    DownloadTo(run, target);
+    ASSERT_TRUE(run.WaitForStatus(L"Error:\nThe downloaded installer is not the one the update server announced. "
+                                  L"It was deleted and not started."));
+    EXPECT_TRUE(run.WaitForScreenColor(CUpdaterDlg::kErrorColor));
+    run.Shoot("hash-mismatch");
+    EXPECT_FALSE(run.Ended());
+    EXPECT_TRUE(FilesIn(scratch_.path()).empty());
+    Click(run.strip(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_FALSE(FileExists(target + L".ran"));
+}
+
+TEST_F(UpdateStrip, OfferWithoutAVerifiableInstallerSendsTheUserToTheHomepage) {
+    struct Case {
+        std::string dl;
+        const char* sha;
+        const wchar_t* text;
+        const char* shot;
+    } cases[] = {
+        {DownloadUrl(), nullptr, L"the update server did not say how to verify it", "no-hash"},
+        {"\\\\127.0.0.1\\share\\DirvaneSetup.exe", kServedSha256, L"from an unsafe download address",
+         "unsafe-address"},
+    };
+    for (const Case& c : cases) {
+        Scenario offer = Offer();
+        offer.reply = Reply("2.0.1.0", "Faster menus.", c.dl.c_str(), "DirvaneSetup.exe", c.sha);
+        UseScenario(offer);
+        StripRun run(ServerBase());
+        ASSERT_TRUE(run.WaitForStrip());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return wcsstr(run.dialog()->StatusText(), c.text) != nullptr; }));
+        const std::wstring text = run.dialog()->StatusText();
+        EXPECT_NE(std::wstring::npos, text.find(UpdateHomepage())) << text.c_str();
+        EXPECT_NE(std::wstring::npos, text.find(L"\nFaster menus.")) << text.c_str();
+        EXPECT_TRUE(run.WaitForScreenColor(CUpdaterDlg::kAvailableColor));
+        EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)));
+        run.Shoot(c.shot);
+        Click(run.strip(), IDOK);  // a stray Download does nothing
+        EXPECT_EQ(0, CountOwnedDialogs(run.threadId(), run.strip()));
+    }
 }
 
 TEST_F(UpdateStrip, NewVersionOffersDownloadOnceAndTheSaveDialogCanBeCancelled) {

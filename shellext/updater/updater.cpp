@@ -9,6 +9,8 @@
 #include "store/settings.h"
 #include <shellapi.h>
 #include <cwchar>
+#include <cwctype>
+#include <cstring>
 #include <functional>
 #include <string>
 
@@ -200,8 +202,49 @@ HRESULT Download(UpdaterState& state, const wchar_t* url, unsigned long long max
     return hr;
 }
 
+// Earlier versions downloaded the reply into %TEMP%\upd<hex>.tmp and left it there when their
+// host ended mid-check. Removed: files of that exact name holding a reply, and empty ones that
+// are over an hour old; any other program's upd*.tmp is left alone.
+void RemoveLeftoverReplyFiles() noexcept {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(ARRAYSIZE(folder), folder);
+    if (length == 0 || length >= ARRAYSIZE(folder) - 14) return;
+    std::wstring pattern = std::wstring(folder) + L"upd*.tmp";
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const ULONGLONG hourAgo = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 36000000000ull;
+    do {
+        const wchar_t* name = found.cFileName;
+        const size_t digits = wcslen(name) - 7;  // "upd" + digits + ".tmp"
+        bool ours = wcslen(name) >= 8 && digits <= 4 && EqualsFoldAZ(name + 3 + digits, L".tmp") &&
+                    !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                    found.nFileSizeHigh == 0 && found.nFileSizeLow <= kMaxReplyBytes;
+        for (size_t i = 0; ours && i < digits; ++i) ours = iswxdigit(name[3 + i]) != 0;
+        if (!ours) continue;
+        const std::wstring path = std::wstring(folder) + name;
+        bool remove = false;
+        if (found.nFileSizeLow == 0) {
+            remove = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                      found.ftLastWriteTime.dwLowDateTime) < hourAgo;
+        } else {
+            unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            char head[16] = {};
+            DWORD read = 0;
+            remove = file && ::ReadFile(file.get(), head, sizeof(head) - 1, &read, nullptr) &&
+                     _strnicmp(head + (memcmp(head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0), "[Info]", 6) == 0;
+        }
+        if (remove) ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
+}
+
 void RunCheck(UpdaterState& state) {
     state.phase = UpdaterPhaseChecked;
+    RemoveLeftoverReplyFiles();
     const std::wstring url = BuildUpdateRequestUrl(state.server, state.key);
     std::string body;
     UpdateReply reply;
@@ -299,6 +342,9 @@ void RunDownload(UpdaterState& state) {
 
 namespace {
 
+// The process's one background check, among all handler objects.
+std::atomic<bool> backgroundCheckRunning{false};
+
 struct WorkerStart {
     std::shared_ptr<UpdaterState> state;
     HMODULE pin;  // keeps this code mapped until the thread has left it; null in a program
@@ -321,6 +367,7 @@ DWORD WINAPI WorkerProc(void* param) {
                 state.busy = false;
             }
             state.Notify(false, 100, kUpdaterCompletion);
+            if (state.holdsBackgroundSlot.exchange(false)) backgroundCheckRunning = false;
             state.workerRunning = false;
         }
         start.reset();  // may be the last owner of the state
@@ -377,6 +424,19 @@ void CUpdater::StartCheck() noexcept {
     s.cancelled = false;
     if (!StartWorker()) s.busy = false;
 }
+
+bool CUpdater::StartBackgroundCheck() noexcept {
+    UpdaterState& s = *state_;
+    if (s.workerRunning || WasUpdateCheckedToday(s.registryKey) || backgroundCheckRunning.exchange(true)) return false;
+    s.holdsBackgroundSlot = true;
+    StartCheck();
+    if (s.workerRunning) return true;
+    s.holdsBackgroundSlot = false;
+    backgroundCheckRunning = false;
+    return false;
+}
+
+bool CUpdater::BackgroundCheckRunning() noexcept { return backgroundCheckRunning; }
 
 bool CUpdater::StartDownload(const wchar_t* path) noexcept {
     UpdaterState& s = *state_;

@@ -152,6 +152,7 @@ struct UpdaterState {
     wchar_t registryKey[kMaxText] = {};
     wchar_t server[kMaxText] = {};
     std::atomic<bool> workerRunning{false};
+    std::atomic<bool> holdsBackgroundSlot{false};  // this worker is the process's background check
     CUpdaterBindStatusCallback callback;
 };
 
@@ -170,6 +171,12 @@ public:
 
     // Prepares a check and starts the worker; returns at once. Ignored while a worker runs.
     void StartCheck() noexcept;
+    // The handler's quiet check: starts a check only when none completed today (UTC, by
+    // "UpdateLastCheck") and no other background check of this process is running. True when
+    // it started one.
+    bool StartBackgroundCheck() noexcept;
+    // A background check of this process is running (its worker has not ended yet).
+    static bool BackgroundCheckRunning() noexcept;
     // The last completed check found a newer version ("UpdateAvail" in the registry, never the
     // object's own flags).
     bool IsUpdateAvailable() const noexcept;

@@ -215,6 +215,86 @@ TEST_F(UpdateCheck, OffersWithoutAVerifiableDownload) {
     }
 }
 
+// The handler's quiet check: once a day by "UpdateLastCheck", one at a time per process.
+TEST_F(UpdateCheck, BackgroundCheckRunsOnceADay) {
+    struct Case {
+        const wchar_t* lastCheck;  // null: no value
+        bool starts;
+    } cases[] = {{nullptr, true}, {L"20000101", true}, {L"garbage", true}, {L"", true}};
+    for (const Case& c : cases) {
+        if (c.lastCheck) StoreUpdateState(0, c.lastCheck);
+        UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
+        CUpdater first(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+        EXPECT_EQ(c.starts, first.StartBackgroundCheck());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return !first.IsWorkerRunning(); }));
+        EXPECT_FALSE(CUpdater::BackgroundCheckRunning());
+        EXPECT_EQ(1u, Requests().size());
+        // The same day, a second handler sends nothing and shows the stored outcome.
+        CUpdater second(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+        EXPECT_FALSE(second.StartBackgroundCheck());
+        EXPECT_FALSE(second.IsWorkerRunning());
+        EXPECT_TRUE(second.IsUpdateAvailable());
+        EXPECT_EQ(1u, Requests().size());
+        dvtest::CleanProductKey clean;
+    }
+    // The manager's check always runs.
+    StoreUpdateState(0, TodayUtc().c_str());
+    UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
+    Check();
+    EXPECT_EQ(1u, Requests().size());
+}
+
+TEST_F(UpdateCheck, FiftyHandlersWithAStalledServerStartOneWorker) {
+    Scenario stall;
+    stall.stall = true;
+    stall.stallSeconds = 2;
+    UseScenario(stall);
+    std::vector<std::unique_ptr<CUpdater>> handlers;
+    int started = 0;
+    for (int i = 0; i < 50; ++i) {
+        handlers.push_back(std::make_unique<CUpdater>(nullptr, 100, kProductKeyPath, ServerBase().c_str()));
+        started += handlers.back()->StartBackgroundCheck() ? 1 : 0;
+    }
+    EXPECT_EQ(1, started);
+    EXPECT_TRUE(CUpdater::BackgroundCheckRunning());
+    ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));
+    handlers.clear();  // returns at once; the one worker ends by itself
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(CUpdater::BackgroundCheckRunning());
+    EXPECT_EQ(1u, Requests().size());
+}
+
+// Earlier versions left their reply file in %TEMP% when the host ended mid-check; the next check
+// removes such files and nothing else.
+TEST_F(UpdateCheck, LeftoverReplyFilesAreRemovedByTheNextCheck) {
+    wchar_t temp[MAX_PATH];
+    ASSERT_TRUE(::GetTempPathW(MAX_PATH, temp));
+    auto make = [&](const wchar_t* name, const char* content, bool old) {
+        const std::wstring path = std::wstring(temp) + name;
+        dv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ::WriteFile(file.get(), content, static_cast<DWORD>(strlen(content)), &written, nullptr);
+        if (old) {
+            FILETIME longAgo = {0, 0x01000000};
+            ::SetFileTime(file.get(), nullptr, nullptr, &longAgo);
+        }
+        return path;
+    };
+    const std::wstring cutShort = make(L"updA1F.tmp", "[Info]\r\nVer=2.0.1.0\r\n", false);
+    const std::wstring emptyOld = make(L"upd7.tmp", "", true);
+    const std::wstring emptyNew = make(L"upd8.tmp", "", false);  // perhaps another program's, just made
+    const std::wstring foreign = make(L"updB0B.tmp", "other program's data", true);
+    const std::wstring otherName = make(L"update-notes.tmp", "[Info]\r\n", true);
+    UseScenario({Reply("2.0.0.26", "", kDl, "DirvaneSetup.exe", kSha)});
+    Check();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(cutShort.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(emptyOld.c_str()));
+    for (const std::wstring& kept : {emptyNew, foreign, otherName}) {
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(kept.c_str())) << kept.c_str();
+        ::DeleteFileW(kept.c_str());
+    }
+}
+
 TEST_F(UpdateCheck, SameOrOlderVersionIsNotAvailable) {
     for (const char* version : {"2.0.0.26", "1.9.0.30"}) {
         StoreUpdateState(1, L"20000101");

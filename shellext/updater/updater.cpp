@@ -18,6 +18,7 @@ namespace dv {
 
 namespace updater_testing {
 const wchar_t* installerParameters = nullptr;
+const wchar_t* pinnedSigners = nullptr;
 }
 
 const wchar_t* DefaultUpdateServer() noexcept { return kBuildUpdateServer; }
@@ -291,7 +292,8 @@ unique_hfile OpenVerifiedInstaller(UpdaterState& state, const wchar_t* path) noe
         state.refusal = RefusalHashMismatch;
         return unique_hfile();
     }
-    if (!IsSignedByPinnedSigner(path, file.get())) {
+    const wchar_t* signers = updater_testing::pinnedSigners;
+    if (signers ? !IsSignedBy(path, file.get(), signers) : !IsSignedByPinnedSigner(path, file.get())) {
         state.refusal = RefusalSigner;
         return unique_hfile();
     }

@@ -61,6 +61,8 @@ constexpr DWORD kCancelWaitMs = 600;
 // product never sets it, so the user sees the installer's own wizard.
 namespace updater_testing {
 extern const wchar_t* installerParameters;
+// Test-only: pinned signers in place of the build's DIRVANE_UPDATE_SIGNERS when not null.
+extern const wchar_t* pinnedSigners;
 }
 
 // The update server's base address configured at build time (DIRVANE_UPDATE_SERVER).

@@ -381,6 +381,50 @@ TEST_F(UpdateStrip, InstallerWithTheWrongHashIsDeletedNotStarted) {
     EXPECT_FALSE(FileExists(target + L".ran"));
 }
 
+// With pinned signers, only an installer whose valid signature comes from one of them is started.
+TEST_F(UpdateStrip, PinnedSignerDecidesWhetherTheInstallerStarts) {
+    TrustedTestRoot root;
+    ASSERT_TRUE(root.ok());
+    const std::wstring pinned = Thumbprint("publisher");
+    struct PinnedForTheTest {
+        explicit PinnedForTheTest(const wchar_t* signers) { updater_testing::pinnedSigners = signers; }
+        ~PinnedForTheTest() { updater_testing::pinnedSigners = nullptr; }
+    } pin(pinned.c_str());
+    struct Case {
+        const char* file;
+        bool starts;
+    } cases[] = {{"publisher.exe", true}, {"other.exe", false}, {"unsigned.exe", false}, {"tampered.exe", false}};
+    for (const Case& c : cases) {
+        Scenario offer;
+        offer.installer = SignedFileUnix(c.file);
+        const std::wstring base = ServerBase();
+        offer.reply = Reply("2.0.1.0", "Faster menus.", (std::string(base.begin(), base.end()) + "/download/" + c.file).c_str(),
+                            "DirvaneSetup.exe", kServedSha256);
+        UseScenario(offer);
+        StripRun run(ServerBase());
+        ASSERT_TRUE(run.WaitForStrip());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+        const std::wstring target = scratch_ / L"DirvaneSetup.exe";
+        DownloadTo(run, target);
+        if (c.starts) {
+            ASSERT_TRUE(run.WaitForEnd());
+            EXPECT_EQ(IDOK, run.result());
+            EXPECT_TRUE(dvtest::WaitFor([&] { return FileExists(target + L".ran"); })) << c.file;
+            dvtest::WaitFor([&] { return ::DeleteFileW(target.c_str()) != FALSE; });
+            ::DeleteFileW((target + L".ran").c_str());
+            continue;
+        }
+        EXPECT_TRUE(run.WaitForStatus(L"Error:\nThe downloaded installer is not signed by the publisher. "
+                                      L"It was deleted and not started."))
+            << c.file;
+        if (c.file == std::string("other.exe")) run.Shoot("signer-refused");
+        EXPECT_TRUE(FilesIn(scratch_.path()).empty()) << c.file;
+        Click(run.strip(), IDCANCEL);
+        ASSERT_TRUE(run.WaitForEnd());
+        EXPECT_FALSE(FileExists(target + L".ran")) << c.file;
+    }
+}
+
 TEST_F(UpdateStrip, OfferWithoutAVerifiableInstallerSendsTheUserToTheHomepage) {
     struct Case {
         std::string dl;

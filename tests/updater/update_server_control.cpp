@@ -2,6 +2,7 @@
 #include "updater/updater.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -172,6 +173,34 @@ bool NotificationRecorder::Completed() const {
         if (n.first == 100 && n.second == dv::kUpdaterCompletion) return true;
     }
     return false;
+}
+
+std::string SignedFileUnix(const char* name) {
+    const char* build = std::getenv("DIRVANE_BUILD");
+    return std::string(build ? build : ".") + "/updater-signed/" + name;
+}
+
+std::wstring SignedFile(const char* name) { return dvtest::WinPathFromUnix(SignedFileUnix(name)); }
+
+std::wstring Thumbprint(const char* who) {
+    std::string text = ReadUnixFile(SignedFileUnix((std::string(who) + ".sha256").c_str()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return Widen(text);
+}
+
+TrustedTestRoot::TrustedTestRoot() {
+    const std::string der = ReadUnixFile(SignedFileUnix("root.cer"));
+    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    PCCERT_CONTEXT added = nullptr;
+    if (store_)
+        ::CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                           static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, &added);
+    added_ = added;
+}
+
+TrustedTestRoot::~TrustedTestRoot() {
+    if (added_) ::CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(added_));  // frees the context too
+    if (store_) ::CertCloseStore(store_, 0);
 }
 
 HWND SaveDialogNameField(HWND save) {

@@ -65,6 +65,26 @@ private:
     std::vector<std::pair<WPARAM, LPARAM>> notifications_;
 };
 
+// The signing fixture's files (make_signed.sh) under <build>/updater-signed.
+std::wstring SignedFile(const char* name);
+std::string SignedFileUnix(const char* name);
+// The SHA-256 thumbprint of a test certificate: "publisher", "other" or "stranger".
+std::wstring Thumbprint(const char* who);
+
+// The fixture's test root in the current user's root store while the object lives.
+class TrustedTestRoot {
+public:
+    TrustedTestRoot();
+    ~TrustedTestRoot();
+    TrustedTestRoot(const TrustedTestRoot&) = delete;
+    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
+    bool ok() const { return added_ != nullptr; }
+
+private:
+    void* store_ = nullptr;
+    const void* added_ = nullptr;
+};
+
 // Driving the update dialog's Save dialog: its file-name field (the edit inside combo box 0x47C,
 // or edit 0x480 of older dialogs), and a button click posted as a user's would arrive.
 HWND SaveDialogNameField(HWND save);

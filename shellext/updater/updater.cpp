@@ -282,10 +282,10 @@ void RunCheck(UpdaterState& state) {
     if (!error) WriteUpdateState(available, state.registryKey);
 }
 
-// Opens the downloaded installer so that nobody can change it until it has been started, and
-// checks it against the reply's hash and the pinned signers.
+// Opens the downloaded installer so that nobody can write to it until it has been started (it may
+// still be renamed into place), and checks it against the reply's hash and the pinned signers.
 unique_hfile OpenVerifiedInstaller(UpdaterState& state, const wchar_t* path) noexcept {
-    unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     unsigned char digest[32];
     if (!file || !HashFile(file.get(), digest) || memcmp(digest, state.installerSha256, sizeof(digest)) != 0) {
@@ -300,8 +300,9 @@ unique_hfile OpenVerifiedInstaller(UpdaterState& state, const wchar_t* path) noe
     return file;
 }
 
-// Downloads beside the chosen file and moves it into place only when complete, so a failed
-// download neither leaves a partial installer nor destroys a file the user chose to replace.
+// Downloads beside the chosen file and moves it into place only when it is complete and verified,
+// so a failed, cancelled or refused download neither leaves a partial installer nor destroys a
+// file the user chose to replace.
 void RunDownload(UpdaterState& state) {
     state.phase = UpdaterPhaseDownloading;
     state.refusal = RefusalNone;
@@ -324,18 +325,19 @@ void RunDownload(UpdaterState& state) {
             }));
         }
     }
-    if (done && beside) done = ::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
-    if (!done) {
-        ::DeleteFileW(file);
-    } else if (!state.CancelRequested()) {
-        unique_hfile verified = OpenVerifiedInstaller(state, target);
-        if (verified) {
-            ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
-        } else {
+    unique_hfile verified;
+    if (done && !state.CancelRequested()) {
+        verified = OpenVerifiedInstaller(state, file);
+        if (!verified) {
             Trace(L"installer refused", static_cast<HRESULT>(state.refusal.load()));
-            ::DeleteFileW(target);
             state.error = true;
         }
+    }
+    if (verified && beside && !::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING)) verified.reset();
+    if (verified) {
+        ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
+    } else {
+        ::DeleteFileW(file);
     }
     state.busy = false;
 }

@@ -368,14 +368,21 @@ TEST_F(UpdateStrip, InstallerWithTheWrongHashIsDeletedNotStarted) {
     StripRun run(ServerBase());
     ASSERT_TRUE(run.WaitForStrip());
     ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
-    const std::wstring target = scratch_ / L"DirvaneSetup.exe";
+    const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");
     DownloadTo(run, target);
+    HWND save = FindOwnedDialog(run.threadId(), run.strip());
+    HWND confirm = nullptr;
+    ASSERT_TRUE(dvtest::WaitFor([&] { return (confirm = FindOwnedDialog(run.threadId(), save)) != nullptr; }));
+    Click(confirm, IDYES);  // replace the old file
     ASSERT_TRUE(run.WaitForStatus(L"Error:\nThe downloaded installer is not the one the update server announced. "
                                   L"It was deleted and not started."));
     EXPECT_TRUE(run.WaitForScreenColor(CUpdaterDlg::kErrorColor));
     run.Shoot("hash-mismatch");
     EXPECT_FALSE(run.Ended());
-    EXPECT_TRUE(FilesIn(scratch_.path()).empty());
+    // The refused download never took the old file's place.
+    EXPECT_EQ(std::vector<std::wstring>{L"DirvaneSetup.exe"}, FilesIn(scratch_.path()));
+    EXPECT_EQ("old installer", ReadFileBytes(target));
+    ::DeleteFileW(target.c_str());
     Click(run.strip(), IDCANCEL);
     ASSERT_TRUE(run.WaitForEnd());
     EXPECT_FALSE(FileExists(target + L".ran"));

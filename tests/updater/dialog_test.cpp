@@ -145,6 +145,11 @@ public:
     bool WaitForStrip() {
         return dvtest::WaitFor([&] { return (strip_ = FindOwnedDialog(threadId_, owner_)) != nullptr; });
     }
+    // The strip is there and offers the Download button.
+    bool WaitForOffer() {
+        return WaitForStrip() &&
+               dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(strip_, IDOK)) != FALSE; });
+    }
     bool WaitForStatus(const wchar_t* text) {
         return dvtest::WaitFor([&] { return dialog_ && wcscmp(dialog_->StatusText(), text) == 0; });
     }
@@ -222,9 +227,9 @@ protected:
         EXPECT_EQ(tempFilesBefore_, CountTempReplyFiles());
         EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }));
     }
-    std::string DownloadUrl() const {
+    std::string DownloadUrl(const char* servedName = "updater_fake_installer.exe") const {
         std::wstring base = ServerBase();
-        return std::string(base.begin(), base.end()) + "/download/updater_fake_installer.exe";
+        return std::string(base.begin(), base.end()) + "/download/" + servedName;
     }
     Scenario Offer(const char* fileName = "DirvaneSetup.exe") const {
         Scenario s{Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), fileName, kServedSha256)};
@@ -340,8 +345,7 @@ TEST_F(UpdateStrip, EnterCancelsAStalledCheck) {
 TEST_F(UpdateStrip, CancelDuringAStalledDownloadReturnsAtOnce) {
     UseScenario(Offer());
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
     Scenario stall = Offer();
     stall.stallAfterHeaders = true;
     stall.stallSeconds = 30;
@@ -366,8 +370,7 @@ TEST_F(UpdateStrip, InstallerWithTheWrongHashIsDeletedNotStarted) {
                         "0000000000000000000000000000000000000000000000000000000000000000");
     UseScenario(offer);
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
     const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");
     DownloadTo(run, target);
     HWND save = FindOwnedDialog(run.threadId(), run.strip());
@@ -404,13 +407,10 @@ TEST_F(UpdateStrip, PinnedSignerDecidesWhetherTheInstallerStarts) {
     for (const Case& c : cases) {
         Scenario offer;
         offer.installer = SignedFileUnix(c.file);
-        const std::wstring base = ServerBase();
-        offer.reply = Reply("2.0.1.0", "Faster menus.", (std::string(base.begin(), base.end()) + "/download/" + c.file).c_str(),
-                            "DirvaneSetup.exe", kServedSha256);
+        offer.reply = Reply("2.0.1.0", "Faster menus.", DownloadUrl(c.file).c_str(), "DirvaneSetup.exe", kServedSha256);
         UseScenario(offer);
         StripRun run(ServerBase());
-        ASSERT_TRUE(run.WaitForStrip());
-        ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+        ASSERT_TRUE(run.WaitForOffer());
         const std::wstring target = scratch_ / L"DirvaneSetup.exe";
         DownloadTo(run, target);
         if (c.starts) {
@@ -528,8 +528,7 @@ TEST_F(UpdateStrip, CompletedDownloadStartsTheInstaller) {
     offer.delay = 0.05;
     UseScenario(offer);
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
 
     const std::wstring target = scratch_ / L"DirvaneSetup.exe";
     DownloadTo(run, target);
@@ -563,8 +562,7 @@ TEST_F(UpdateStrip, FailedDownloadDeletesThePartialFile) {
         UseScenario(offer);
         const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");
         StripRun run(ServerBase());
-        ASSERT_TRUE(run.WaitForStrip());
-        ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+        ASSERT_TRUE(run.WaitForOffer());
         DownloadTo(run, target);
         // The Save dialog asks before replacing the file: Yes.
         HWND save = FindOwnedDialog(run.threadId(), run.strip());
@@ -585,8 +583,7 @@ TEST_F(UpdateStrip, CancelDuringTheDownloadDeletesThePartialFile) {
     offer.delay = 0.2;
     UseScenario(offer);
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
     const std::wstring target = scratch_ / L"DirvaneSetup.exe";
     DownloadTo(run, target);
     ASSERT_TRUE(dvtest::WaitFor([&] {

@@ -72,10 +72,8 @@ bool IsSignedBy(const wchar_t* path, HANDLE file, const wchar_t* signers) noexce
         for (const std::wstring& candidate : pinned) {
             if (!thumbprint.empty() && candidate == thumbprint) return true;
         }
-        wchar_t text[160];
-        swprintf(text, ARRAYSIZE(text), L"Dirvane updater: signer refused (WinVerifyTrust 0x%08lX)\n",
-                 static_cast<unsigned long>(hr));
-        ::OutputDebugStringW(text);
+        ::OutputDebugStringW(FormatText(L"Dirvane updater: signer refused (WinVerifyTrust 0x%08lX)\n",
+                                        static_cast<unsigned long>(hr)).c_str());
         return false;
     } catch (...) {
         return false;

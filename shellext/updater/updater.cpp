@@ -185,9 +185,7 @@ constexpr DWORD kCheckDeadlineMs = 30000;
 constexpr unsigned long long kMaxInstallerBytes = 512ull * 1024 * 1024;
 
 void Trace(const wchar_t* what, HRESULT hr) noexcept {
-    wchar_t text[128];
-    swprintf(text, ARRAYSIZE(text), L"Dirvane updater: %ls (0x%08lX)\n", what, static_cast<unsigned long>(hr));
-    ::OutputDebugStringW(text);
+    ::OutputDebugStringW(FormatText(L"Dirvane updater: %s (0x%08lX)\n", what, static_cast<unsigned long>(hr)).c_str());
 }
 
 // A value that is used as a whole: an over-long one counts as missing rather than being cut.
@@ -220,7 +218,7 @@ void RemoveLeftoverReplyFiles() noexcept {
     do {
         const wchar_t* name = found.cFileName;
         const size_t digits = wcslen(name) - 7;  // "upd" + digits + ".tmp"
-        bool ours = wcslen(name) >= 8 && digits <= 4 && EqualsFoldAZ(name + 3 + digits, L".tmp") &&
+        bool ours = wcslen(name) >= 8 && digits <= 4 && CompareFoldAZ(name, L"upd", 3) == 0 && EqualsFoldAZ(name + 3 + digits, L".tmp") &&
                     !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
                     found.nFileSizeHigh == 0 && found.nFileSizeLow <= kMaxReplyBytes;
         for (size_t i = 0; ours && i < digits; ++i) ours = iswxdigit(name[3 + i]) != 0;

@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
-          googletest wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick fonts-wine python3 nsis)
+          googletest wine wine64 wine32:i386 xvfb xauth x11-apps imagemagick fonts-wine python3 nsis
+          osslsigncode openssl)
 
 missing=()
 have_i386=$(dpkg --print-foreign-architectures | grep -c '^i386$' || true)

@@ -38,8 +38,12 @@ CDirvaneContextMenu::CDirvaneContextMenu() : resourceInstance(ResourceInstance()
     editorBitmap = LoadBitmapResource(resourceInstance, IDB_EDITOR_MARK);
     copyPathsBitmap = LoadBitmapResource(resourceInstance, IDB_COPY_PATHS_MARK);
     commandPromptBitmap = LoadBitmapResource(resourceInstance, IDB_COMMAND_PROMPT_MARK);
-    updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
-    if (updater) updater->StartCheck();
+    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
+    // stored outcome of the last check.
+    if (!CUpdater::BackgroundCheckRunning() && !WasUpdateCheckedToday()) {
+        updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
+        if (updater && !updater->StartBackgroundCheck()) updater.reset();
+    }
 }
 
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;

@@ -47,6 +47,10 @@
 #define IDS_UPD_UNKNOWN_FORMAT      257  // "Unknown data file format."
 #define IDS_UPD_FILTER_PROGRAMS     258  // "Programs (*.exe)"
 #define IDS_UPD_FILTER_ALL          259  // "All (*.*)"
+#define IDS_UPD_OFFER_NO_HASH       260  // news of a version whose installer cannot be verified
+#define IDS_UPD_OFFER_UNSAFE        261  // news of a version offered from a refused address
+#define IDS_UPD_HASH_MISMATCH       262  // a downloaded installer of the wrong SHA-256
+#define IDS_UPD_SIGNER_REFUSED      263  // a downloaded installer without the publisher's signature
 
 // Manager: dialogs, menu, accelerators, controls, commands and strings.
 #define IDD_MANAGER             103

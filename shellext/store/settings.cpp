@@ -92,11 +92,33 @@ void WriteUpdateState(bool available, const wchar_t* keyPath) noexcept {
     WriteUpdateState(available, now, keyPath);
 }
 
+namespace {
+
+void FormatUpdateDay(const SYSTEMTIME& utcDay, wchar_t (&date)[16]) noexcept {
+    swprintf(date, 16, L"%04d%02d%02d", utcDay.wYear, utcDay.wMonth, utcDay.wDay);
+}
+
+} // namespace
+
+bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ);
+    wchar_t stored[16], today[16];
+    if (!key || !ReadRegStringIfFits(key.get(), L"UpdateLastCheck", stored, ARRAYSIZE(stored))) return false;
+    FormatUpdateDay(utcDay, today);
+    return wcscmp(stored, today) == 0;
+}
+
+bool WasUpdateCheckedToday(const wchar_t* keyPath) noexcept {
+    SYSTEMTIME now = {};
+    ::GetSystemTime(&now);
+    return WasUpdateCheckedOn(now, keyPath);
+}
+
 void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {
     unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ | KEY_WRITE);
     if (!key) return;
     wchar_t date[16];
-    swprintf(date, 16, L"%04d%02d%02d", utcDay.wYear, utcDay.wMonth, utcDay.wDay);
+    FormatUpdateDay(utcDay, date);
     WriteRegString(key.get(), L"UpdateLastCheck", date);
     WriteRegDword(key.get(), L"UpdateAvail", available ? 1 : 0);
 }

@@ -50,5 +50,9 @@ bool ReadUpdateAvailable(const wchar_t* keyPath = kProductKeyPath) noexcept;
 // "UpdateAvail" = 1 or 0. Creates the key when missing.
 void WriteUpdateState(bool available, const wchar_t* keyPath = kProductKeyPath) noexcept;
 void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* keyPath = kProductKeyPath) noexcept;
+// True when "UpdateLastCheck" is a string of exactly today's date (UTC) as WriteUpdateState
+// writes it; missing, malformed or another day gives false. The key is never created.
+bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath = kProductKeyPath) noexcept;
+bool WasUpdateCheckedToday(const wchar_t* keyPath = kProductKeyPath) noexcept;
 
 } // namespace dv

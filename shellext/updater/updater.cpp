@@ -1,20 +1,28 @@
 #include "updater.h"
+#include "transfer.h"
+#include "trust.h"
+#include "update_reply.h"
 #include "update_server.h"
 #include "common/com.h"
 #include "common/system.h"
 #include "res/resource.h"
 #include "store/settings.h"
 #include <shellapi.h>
-#include <wininet.h>
 #include <cwchar>
+#include <cwctype>
+#include <cstring>
+#include <functional>
+#include <string>
 
 namespace dv {
 
 namespace updater_testing {
 const wchar_t* installerParameters = nullptr;
+const wchar_t* pinnedSigners = nullptr;
 }
 
 const wchar_t* DefaultUpdateServer() noexcept { return kBuildUpdateServer; }
+const wchar_t* UpdateHomepage() noexcept { return kBuildHomepage; }
 
 std::wstring BuildUpdateRequestUrl(const wchar_t* base, const wchar_t* key) {
     std::wstring root = base ? base : L"";
@@ -169,45 +177,100 @@ void UpdaterState::Notify(bool send, WPARAM percent, LPARAM kind) const noexcept
 
 namespace {
 
-void ReadInfo(const wchar_t* file, const wchar_t* name, wchar_t (&value)[kMaxText]) noexcept {
-    ::GetPrivateProfileStringW(L"Info", name, L"", value, kMaxText, file);
+// A reply is a few lines; anything much larger is not one.
+constexpr unsigned long long kMaxReplyBytes = 64 * 1024;
+// However slowly a server trickles its reply, the check ends after this long.
+constexpr DWORD kCheckDeadlineMs = 30000;
+// Installers are far smaller; a larger body is refused before it fills the user's disk.
+constexpr unsigned long long kMaxInstallerBytes = 512ull * 1024 * 1024;
+
+void Trace(const wchar_t* what, HRESULT hr) noexcept {
+    ::OutputDebugStringW(FormatText(L"Dirvane updater: %s (0x%08lX)\n", what, static_cast<unsigned long>(hr)).c_str());
 }
 
-HRESULT Download(UpdaterState& state, const wchar_t* url, const wchar_t* file) noexcept {
+// A value that is used as a whole: an over-long one counts as missing rather than being cut.
+void CopyWhole(wchar_t (&target)[kMaxText], const std::wstring& value) noexcept {
+    if (!CopyText(target, kMaxText, value.c_str())) target[0] = 0;
+}
+
+HRESULT Download(UpdaterState& state, const wchar_t* url, unsigned long long maxBytes, DWORD deadlineMs,
+                 const std::function<bool(const BYTE*, DWORD)>& write) noexcept {
     if (state.CancelRequested()) return E_ABORT;  // no connection for a check nobody waits for
-    ::DeleteUrlCacheEntryW(url);  // the answer must come from the server, never from the cache
-    state.callback.ResetProgress();
-    HRESULT hr = ::URLDownloadToFileW(nullptr, url, file, 0, &state.callback);
-    if (SUCCEEDED(hr) && state.callback.TransferIncomplete()) hr = INET_E_DOWNLOAD_FAILURE;
+    HRESULT hr = HttpGet(url, state.server, state.callback, maxBytes, deadlineMs, write);
+    if (FAILED(hr)) Trace(url, hr);
     return hr;
+}
+
+// Earlier versions downloaded the reply into %TEMP%\upd<hex>.tmp and left it there when their
+// host ended mid-check. Removed: files of that exact name holding a reply, and empty ones that
+// are over an hour old; any other program's upd*.tmp is left alone.
+void RemoveLeftoverReplyFiles() noexcept {
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(ARRAYSIZE(folder), folder);
+    if (length == 0 || length >= ARRAYSIZE(folder) - 14) return;
+    std::wstring pattern = std::wstring(folder) + L"upd*.tmp";
+    WIN32_FIND_DATAW found;
+    HANDLE find = ::FindFirstFileW(pattern.c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) return;
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const ULONGLONG hourAgo = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32 | now.dwLowDateTime) - 36000000000ull;
+    do {
+        const wchar_t* name = found.cFileName;
+        const size_t digits = wcslen(name) - 7;  // "upd" + digits + ".tmp"
+        bool ours = wcslen(name) >= 8 && digits <= 4 && CompareFoldAZ(name, L"upd", 3) == 0 && EqualsFoldAZ(name + 3 + digits, L".tmp") &&
+                    !(found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                    found.nFileSizeHigh == 0 && found.nFileSizeLow <= kMaxReplyBytes;
+        for (size_t i = 0; ours && i < digits; ++i) ours = iswxdigit(name[3 + i]) != 0;
+        if (!ours) continue;
+        const std::wstring path = std::wstring(folder) + name;
+        bool remove = false;
+        if (found.nFileSizeLow == 0) {
+            remove = (static_cast<ULONGLONG>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                      found.ftLastWriteTime.dwLowDateTime) < hourAgo;
+        } else {
+            unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            char head[16] = {};
+            DWORD read = 0;
+            remove = file && ::ReadFile(file.get(), head, sizeof(head) - 1, &read, nullptr) &&
+                     _strnicmp(head + (memcmp(head, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0), "[Info]", 6) == 0;
+        }
+        if (remove) ::DeleteFileW(path.c_str());
+    } while (::FindNextFileW(find, &found));
+    ::FindClose(find);
 }
 
 void RunCheck(UpdaterState& state) {
     state.phase = UpdaterPhaseChecked;
+    RemoveLeftoverReplyFiles();
     const std::wstring url = BuildUpdateRequestUrl(state.server, state.key);
-    wchar_t version[kMaxText] = {}, description[kMaxText] = {}, download[kMaxText] = {}, fileName[kMaxText] = {};
-    bool available = false;
+    std::string body;
+    UpdateReply reply;
+    HRESULT hr = Download(state, url.c_str(), kMaxReplyBytes, kCheckDeadlineMs, [&](const BYTE* data, DWORD size) {
+        body.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    if (SUCCEEDED(hr)) reply = ParseUpdateReply(DecodeReplyText(body));
 
-    wchar_t tempFolder[MAX_PATH + 1];
-    wchar_t tempFile[MAX_PATH];
-    DWORD length = ::GetTempPathW(ARRAYSIZE(tempFolder), tempFolder);
-    if (length > 0 && length < ARRAYSIZE(tempFolder) && ::GetTempFileNameW(tempFolder, L"upd", 0, tempFile)) {
-        if (SUCCEEDED(Download(state, url.c_str(), tempFile))) {
-            ReadInfo(tempFile, L"Ver", version);
-            ReadInfo(tempFile, L"Dsc", description);
-            ReadInfo(tempFile, L"DL", download);
-            ReadInfo(tempFile, L"FN", fileName);
-            if (version[0]) {
-                ReduceToBareFileName(fileName);
-                available = IsNewerVersion(version, state.currentVersion);
-            }
-        }
-        ::DeleteFileW(tempFile);
+    wchar_t version[kMaxText] = {}, description[kMaxText] = {}, download[kMaxText] = {}, fileName[kMaxText] = {};
+    CopyWhole(version, reply.version);
+    CopyText(description, kMaxText, reply.description.c_str());  // shown only: cut at the strip's limit
+    CopyWhole(download, reply.downloadUrl);
+    CopyWhole(fileName, reply.fileName);
+    bool available = false;
+    if (version[0]) {
+        ReduceToBareFileName(fileName);
+        available = IsNewerVersion(version, state.currentVersion);
     }
 
     CopyText(state.newVersion, kMaxText, version);
     CopyText(state.downloadUrl, kMaxText, download);
     CopyText(state.installerFile, kMaxText, fileName);
+    memcpy(state.installerSha256, reply.sha256, sizeof(state.installerSha256));
+    state.offerProblem = !reply.hasSha256                              ? OfferWithoutHash
+                         : !IsAllowedDownloadUrl(download, state.server) ? OfferUnsafeAddress
+                                                                         : OfferDownloadable;
     const bool error = !version[0] || !download[0];
     if (error && !description[0]) CopyText(description, kMaxText, LoadResString(IDS_UPD_UNKNOWN_FORMAT).c_str());
     CopyText(state.description, kMaxText, description);
@@ -217,10 +280,30 @@ void RunCheck(UpdaterState& state) {
     if (!error) WriteUpdateState(available, state.registryKey);
 }
 
-// Downloads beside the chosen file and moves it into place only when complete, so a failed
-// download neither leaves a partial installer nor destroys a file the user chose to replace.
+// Opens the downloaded installer so that nobody can write to it until it has been started (it may
+// still be renamed into place), and checks it against the reply's hash and the pinned signers.
+unique_hfile OpenVerifiedInstaller(UpdaterState& state, const wchar_t* path) noexcept {
+    unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    unsigned char digest[32];
+    if (!file || !HashFile(file.get(), digest) || memcmp(digest, state.installerSha256, sizeof(digest)) != 0) {
+        state.refusal = RefusalHashMismatch;
+        return unique_hfile();
+    }
+    const wchar_t* signers = updater_testing::pinnedSigners;
+    if (signers ? !IsSignedBy(path, file.get(), signers) : !IsSignedByPinnedSigner(path, file.get())) {
+        state.refusal = RefusalSigner;
+        return unique_hfile();
+    }
+    return file;
+}
+
+// Downloads beside the chosen file and moves it into place only when it is complete and verified,
+// so a failed, cancelled or refused download neither leaves a partial installer nor destroys a
+// file the user chose to replace.
 void RunDownload(UpdaterState& state) {
     state.phase = UpdaterPhaseDownloading;
+    state.refusal = RefusalNone;
     const wchar_t* target = state.installerFile;
     wchar_t folder[kMaxText];
     CopyText(folder, kMaxText, target);
@@ -230,15 +313,39 @@ void RunDownload(UpdaterState& state) {
     bool beside = slash && ::GetTempFileNameW(folder, L"upd", 0, partial);
     const wchar_t* file = beside ? partial : target;
 
-    bool done = SUCCEEDED(Download(state, state.downloadUrl, file));
-    if (done && beside) done = ::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING) != FALSE;
-    if (!done) {
-        ::DeleteFileW(file);
-    } else if (!state.CancelRequested()) {
+    bool done = false;
+    {
+        unique_hfile out(::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (out) {
+            done = SUCCEEDED(Download(state, state.downloadUrl, kMaxInstallerBytes, 0, [&](const BYTE* data, DWORD size) {
+                DWORD written = 0;
+                return ::WriteFile(out.get(), data, size, &written, nullptr) && written == size;
+            }));
+        }
+    }
+    unique_hfile verified;
+    if (done && !state.CancelRequested()) {
+        verified = OpenVerifiedInstaller(state, file);
+        if (!verified) {
+            Trace(L"installer refused", static_cast<HRESULT>(state.refusal.load()));
+            state.error = true;
+        }
+    }
+    if (verified && beside && !::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING)) verified.reset();
+    if (verified) {
         ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
+    } else {
+        ::DeleteFileW(file);
     }
     state.busy = false;
 }
+
+} // namespace
+
+namespace {
+
+// The process's one background check, among all handler objects.
+std::atomic<bool> backgroundCheckRunning{false};
 
 struct WorkerStart {
     std::shared_ptr<UpdaterState> state;
@@ -262,6 +369,7 @@ DWORD WINAPI WorkerProc(void* param) {
                 state.busy = false;
             }
             state.Notify(false, 100, kUpdaterCompletion);
+            if (state.holdsBackgroundSlot.exchange(false)) backgroundCheckRunning = false;
             state.workerRunning = false;
         }
         start.reset();  // may be the last owner of the state
@@ -310,6 +418,8 @@ void CUpdater::StartCheck() noexcept {
     *out = 0;
     CopyText(s.key, kMaxText, key);
     s.description[0] = s.newVersion[0] = s.downloadUrl[0] = s.installerFile[0] = 0;
+    s.offerProblem = OfferWithoutHash;
+    s.refusal = RefusalNone;
     s.busy = true;
     s.error = false;
     s.available = false;
@@ -317,9 +427,24 @@ void CUpdater::StartCheck() noexcept {
     if (!StartWorker()) s.busy = false;
 }
 
+bool CUpdater::StartBackgroundCheck() noexcept {
+    UpdaterState& s = *state_;
+    if (s.workerRunning || WasUpdateCheckedToday(s.registryKey) || backgroundCheckRunning.exchange(true)) return false;
+    s.holdsBackgroundSlot = true;
+    StartCheck();
+    if (s.workerRunning) return true;
+    s.holdsBackgroundSlot = false;
+    backgroundCheckRunning = false;
+    return false;
+}
+
+bool CUpdater::BackgroundCheckRunning() noexcept { return backgroundCheckRunning; }
+
 bool CUpdater::StartDownload(const wchar_t* path) noexcept {
     UpdaterState& s = *state_;
-    if (s.workerRunning || s.phase != UpdaterPhaseChecked || !s.downloadUrl[0] || !path || !path[0]) return false;
+    if (s.workerRunning || s.phase != UpdaterPhaseChecked || s.busy || s.error || !s.downloadUrl[0] ||
+        s.offerProblem != OfferDownloadable || !path || !path[0])
+        return false;
     CopyText(s.installerFile, kMaxText, path);
     s.busy = true;
     s.cancelled = false;
@@ -359,15 +484,20 @@ void CUpdater::Cancel() noexcept {
     if (state_->cancelEvent) ::SetEvent(state_->cancelEvent.get());
 }
 
-void CUpdater::CancelAndWait() noexcept {
+bool CUpdater::CancelAndWait(DWORD maxWaitMs) noexcept {
     Cancel();
-    if (!worker_) return;
+    if (!worker_) return true;
     HANDLE thread = worker_.get();
     bool quit = false;
     WPARAM quitCode = 0;
+    const ULONGLONG started = ::GetTickCount64();
+    bool ended = false;
     for (;;) {
-        DWORD wait = ::MsgWaitForMultipleObjectsEx(1, &thread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-        if (wait != WAIT_OBJECT_0 + 1) break;  // ended, or the wait itself failed
+        const ULONGLONG waited = ::GetTickCount64() - started;
+        const DWORD left = waited >= maxWaitMs ? 0 : static_cast<DWORD>(maxWaitMs - waited);
+        DWORD wait = ::MsgWaitForMultipleObjectsEx(1, &thread, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ended = wait == WAIT_OBJECT_0;
+        if (wait != WAIT_OBJECT_0 + 1) break;  // ended, out of time, or the wait itself failed
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
@@ -378,9 +508,12 @@ void CUpdater::CancelAndWait() noexcept {
             ::TranslateMessage(&msg);
             ::DispatchMessageW(&msg);
         }
+        if (left == 0) break;
     }
-    worker_.reset();
+    ended = ended || ::WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    worker_.reset();  // a worker still running ends by itself; it owns what it uses
     if (quit) ::PostQuitMessage(static_cast<int>(quitCode));
+    return ended;
 }
 
 } // namespace dv

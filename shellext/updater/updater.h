@@ -10,9 +10,14 @@
 //     updater_.reset();                                 // in destruction; returns at once
 //
 // Destroying a CUpdater never waits for the network: it cancels the worker, which finishes on its own
-// (its transfer is aborted at the next progress callback), keeps the state it uses alive and holds a
-// module lock until it ends, so DllCanUnloadNow says S_FALSE meanwhile. A check that completes after
-// the owner let go still stores its outcome.
+// (its transfer is aborted at the next piece of data, or fails once the server has been silent for
+// kReceiveTimeoutMs), keeps the state it uses alive and holds a module lock until it ends, so
+// DllCanUnloadNow says S_FALSE meanwhile. A check that completes after the owner let go still
+// stores its outcome.
+//
+// The installer is started only when the reply named it with a "SHA256" that the download
+// matches, from an address IsAllowedDownloadUrl accepts and, in a build with pinned signers
+// (DIRVANE_UPDATE_SIGNERS), when it carries a valid Authenticode signature by one of them.
 #pragma once
 #include "common/handles.h"
 #include "common/text.h"
@@ -35,14 +40,35 @@ enum UpdaterPhase : LONG {
     UpdaterPhaseDownloading = 2,   // the installer download has begun
 };
 
+// Why a newer version is shown without a Download button.
+enum UpdaterOfferProblem : LONG {
+    OfferDownloadable = 0,   // the reply names a verifiable installer at an allowed address
+    OfferWithoutHash = 1,    // no well-formed "SHA256"
+    OfferUnsafeAddress = 2,  // "DL" breaks the address rule (IsAllowedDownloadUrl)
+};
+
+// Why a downloaded installer was deleted instead of started.
+enum UpdaterRefusal : LONG {
+    RefusalNone = 0,
+    RefusalHashMismatch = 1,  // its SHA-256 is not the reply's
+    RefusalSigner = 2,        // not signed, or not validly, by a pinned signer
+};
+
+// Cancel waits this long for the worker, then lets it end by itself.
+constexpr DWORD kCancelWaitMs = 600;
+
 // Test-only: the command-line parameters the update dialog gives the installer it starts. The
 // product never sets it, so the user sees the installer's own wizard.
 namespace updater_testing {
 extern const wchar_t* installerParameters;
+// Test-only: pinned signers in place of the build's DIRVANE_UPDATE_SIGNERS when not null.
+extern const wchar_t* pinnedSigners;
 }
 
 // The update server's base address configured at build time (DIRVANE_UPDATE_SERVER).
 const wchar_t* DefaultUpdateServer() noexcept;
+// Where users get a new version that cannot be downloaded here (DIRVANE_HOMEPAGE_URL).
+const wchar_t* UpdateHomepage() noexcept;
 
 // The request address: the server's root (scheme and authority of base; a trailing slash or a path
 // in it does not matter) followed by "/cgi-bin/update.pl?key=<key>", the key inserted unchanged.
@@ -121,10 +147,14 @@ struct UpdaterState {
     wchar_t newVersion[kMaxText] = {};
     wchar_t downloadUrl[kMaxText] = {};
     wchar_t installerFile[kMaxText] = {};  // the proposed name, later the full path chosen for the download
+    unsigned char installerSha256[32] = {};
+    std::atomic<LONG> offerProblem{OfferDownloadable};
+    std::atomic<LONG> refusal{RefusalNone};
     UINT keyStringId;
     wchar_t registryKey[kMaxText] = {};
     wchar_t server[kMaxText] = {};
     std::atomic<bool> workerRunning{false};
+    std::atomic<bool> holdsBackgroundSlot{false};  // this worker is the process's background check
     CUpdaterBindStatusCallback callback;
 };
 
@@ -143,19 +173,27 @@ public:
 
     // Prepares a check and starts the worker; returns at once. Ignored while a worker runs.
     void StartCheck() noexcept;
+    // The handler's quiet check: starts a check only when none completed today (UTC, by
+    // "UpdateLastCheck") and no other background check of this process is running. True when
+    // it started one.
+    bool StartBackgroundCheck() noexcept;
+    // A background check of this process is running (its worker has not ended yet).
+    static bool BackgroundCheckRunning() noexcept;
     // The last completed check found a newer version ("UpdateAvail" in the registry, never the
     // object's own flags).
     bool IsUpdateAvailable() const noexcept;
-    // Asks the worker to stop and waits until it has ended. Messages of this thread keep being
-    // dispatched meanwhile, so the worker's sent notifications cannot deadlock with the wait.
-    void CancelAndWait() noexcept;
+    // Asks the worker to stop and waits until it has ended, for at most maxWaitMs; true when it
+    // has. Messages of this thread keep being dispatched meanwhile, so the worker's sent
+    // notifications cannot deadlock with the wait. A worker still in a stalled transfer ends by
+    // itself later (see the top of this file).
+    bool CancelAndWait(DWORD maxWaitMs = kCancelWaitMs) noexcept;
     // Asks the worker to stop without waiting.
     void Cancel() noexcept;
     // Stops notifications to the owner window (before the window goes away).
     void DetachOwner() noexcept { state_->owner = nullptr; }
 
-    // After a check that found an update: downloads the installer to path and opens it.
-    // False when no check has run, a worker runs or there is no download address.
+    // After a check that found an update: downloads the installer to path, verifies it and opens it.
+    // False when no check has run, a worker runs or the offer has no verifiable download.
     bool StartDownload(const wchar_t* path) noexcept;
 
     // The state, for the owner, once a notification said the step that wrote it is over.
@@ -171,6 +209,8 @@ public:
     const wchar_t* NewVersion() const noexcept { return state_->newVersion; }
     const wchar_t* DownloadUrl() const noexcept { return state_->downloadUrl; }
     const wchar_t* InstallerFile() const noexcept { return state_->installerFile; }
+    UpdaterOfferProblem OfferProblem() const noexcept { return static_cast<UpdaterOfferProblem>(state_->offerProblem.load()); }
+    UpdaterRefusal Refusal() const noexcept { return static_cast<UpdaterRefusal>(state_->refusal.load()); }
     const wchar_t* RegistryKey() const noexcept { return state_->registryKey; }
     std::wstring RequestUrl() const { return BuildUpdateRequestUrl(state_->server, state_->key); }
     CUpdaterBindStatusCallback* Callback() const noexcept { return &state_->callback; }

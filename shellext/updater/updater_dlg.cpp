@@ -128,10 +128,20 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& h
             EndDialog(IDCANCEL);
             return 0;
         }
-        if (updater_->IsError()) {
+        if (updater_->Refusal() != RefusalNone) {
+            // The download was deleted, not started: the strip stays to say why.
+            const UINT text = updater_->Refusal() == RefusalHashMismatch ? IDS_UPD_HASH_MISMATCH : IDS_UPD_SIGNER_REFUSED;
+            SetStatus(FormatText(LoadResString(IDS_UPD_ERROR).c_str(), LoadResString(text).c_str()));
+        } else if (updater_->IsError()) {
             SetStatus(FormatText(LoadResString(IDS_UPD_ERROR).c_str(), updater_->Description()));
         } else if (updater_->Phase() == UpdaterPhaseChecked) {
-            if (updater_->IsAvailable()) {
+            if (updater_->IsAvailable() && updater_->OfferProblem() != OfferDownloadable) {
+                // News only: without a verifiable installer the user goes to the homepage.
+                const UINT text = updater_->OfferProblem() == OfferWithoutHash ? IDS_UPD_OFFER_NO_HASH
+                                                                               : IDS_UPD_OFFER_UNSAFE;
+                SetStatus(FormatText(LoadResString(text).c_str(), updater_->NewVersion(), UpdateHomepage(),
+                                     updater_->Description()));
+            } else if (updater_->IsAvailable()) {
                 SetStatus(FormatText(LoadResString(IDS_UPD_NEW_VERSION).c_str(), updater_->NewVersion(),
                                      updater_->Description()));
                 if (!downloadOffered_) {

@@ -101,7 +101,8 @@ TEST_F(UpdateDownload, TheDownloadedInstallerInstallsTheProduct) {
     ASSERT_TRUE(dist);
     const std::string setupName = Narrow(kSetupName);
     updtest::Scenario offer{updtest::Reply(
-        "2.0.1.0", "Faster menus.", (Narrow(updtest::ServerBase()) + "/download/" + setupName).c_str(), setupName.c_str())};
+        "2.0.1.0", "Faster menus.", (Narrow(updtest::ServerBase()) + "/download/" + setupName).c_str(), setupName.c_str(),
+        updtest::kServedSha256)};
     offer.installer = std::string(dist) + "/" + setupName;
     updtest::UseScenario(offer);
 

@@ -122,6 +122,17 @@ TEST_F(SettingsTest, UpdateState) {
         return std::wstring(text) + L'\0';
     };
     EXPECT_TRUE(stored == format(before) || stored == format(after));
+
+    // Only the exact day counts as checked; anything else makes the next check due.
+    EXPECT_TRUE(WasUpdateCheckedToday() || before.wDay != after.wDay);
+    WriteUpdateState(false, day);
+    EXPECT_TRUE(WasUpdateCheckedOn(day));
+    for (const wchar_t* other : {L"20240306", L"2024037", L"202403070", L"", L"x20240307"}) {
+        SetSz(kProductKeyPath, L"UpdateLastCheck", other);
+        EXPECT_FALSE(WasUpdateCheckedOn(day)) << other;
+    }
+    SetDword(kProductKeyPath, L"UpdateLastCheck", 20240307);
+    EXPECT_FALSE(WasUpdateCheckedOn(day));
 }
 
 } // namespace

@@ -2,6 +2,8 @@
 // keys, the version comparison, the registry outcome, the temporary file, progress and cancellation.
 #include "update_server_control.h"
 #include "updater/updater.h"
+#include "updater/transfer.h"
+#include "updater/update_reply.h"
 #include "common/com.h"
 #include "common/registry.h"
 #include "common/system.h"
@@ -16,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr const char* kDl = "http://127.0.0.1:1/download/DirvaneSetup.exe";
+constexpr const char* kSha = "9F86D081884C7D659A2FEAA0C55AD015A3BF4F1B2B0B822CD15D6C15B0F00A08";  // of "test"
 
 class UpdateCheck : public ::testing::Test {
 protected:
@@ -97,10 +100,73 @@ TEST(UpdateRequest, ProposedFileNameIsReducedToABareName) {
     }
 }
 
+TEST(UpdateReplyText, KeysAreReadAsTheSystemsIniReaderReadsThem) {
+    UpdateReply reply = ParseUpdateReply(
+        L"; comment\r\n[Other]\r\nVer=9.9\r\n[ info ]\r\n ver = 2.0.1.0 \r\nDSC=\"Quoted news\"\r\nDl=https://m.example/a.exe\n"
+        L"fn=Setup.exe\r\nVer=3.0\r\nsha256 = " + std::wstring(kSha, kSha + 64) + L"\r\n");
+    EXPECT_EQ(L"2.0.1.0", reply.version);  // the first occurrence in the section counts
+    EXPECT_EQ(L"Quoted news", reply.description);
+    EXPECT_EQ(L"https://m.example/a.exe", reply.downloadUrl);
+    EXPECT_EQ(L"Setup.exe", reply.fileName);
+    ASSERT_TRUE(reply.hasSha256);
+    unsigned char test[32];
+    ASSERT_TRUE(HashBytes("test", 4, test));
+    EXPECT_EQ(0, memcmp(test, reply.sha256, 32));
+    EXPECT_EQ(L"9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08", Sha256Hex(reply.sha256));
+
+    EXPECT_EQ(L"", ParseUpdateReply(L"Ver=2.0\r\n").version);  // outside the section
+    EXPECT_EQ(L"caf\u00e9", DecodeReplyText("caf\xc3\xa9"));     // UTF-8
+    EXPECT_EQ(L"caf\u00e9", DecodeReplyText("\xef\xbb\xbf" "caf\xc3\xa9"));
+    EXPECT_EQ(L"caf\u00e9", DecodeReplyText("caf\xe9"));  // not UTF-8: the ANSI code page (1252)
+}
+
+TEST(UpdateReplyText, OnlySixtyFourHexDigitsAreAHash) {
+    const std::wstring good(kSha, kSha + 64);
+    unsigned char digest[32];
+    for (const std::wstring& text : {good, L"  " + good + L"\t"}) EXPECT_TRUE(ParseSha256Hex(text, digest));
+    for (const std::wstring& text : {std::wstring(), good.substr(1), good + L"0", L"g" + good.substr(1),
+                                     good.substr(0, 32) + L" " + good.substr(33), L"0x" + good.substr(2)}) {
+        EXPECT_FALSE(ParseSha256Hex(text, digest)) << text.c_str();
+    }
+}
+
+// The https-built variant is tested here, white-box: Wine's TLS cannot be made to trust a test
+// certificate in the test run.
+TEST(UpdateReplyText, DownloadAddressRule) {
+    const wchar_t* https = L"https://update.dirvane.example/";
+    const wchar_t* http = L"http://127.0.0.1:8080";
+    struct Case {
+        const wchar_t* url;
+        bool fromHttps, fromHttp;
+    } cases[] = {
+        {L"https://update.dirvane.example/download/Setup.exe", true, true},
+        {L"HTTPS://mirror.example:8443/Setup.exe?x=1", true, true},  // another host: a mirror
+        {L"http://update.dirvane.example/download/Setup.exe", false, true},
+        {L"file:///C:/Windows/Temp/Setup.exe", false, false},
+        {L"file://attacker.example/share/Setup.exe", false, false},
+        {L"\\\\attacker.example\\share\\Setup.exe", false, false},
+        {L"//attacker.example/share/Setup.exe", false, false},
+        {L"https:\\\\attacker.example\\Setup.exe", false, false},
+        {L"ftp://mirror.example/Setup.exe", false, false},
+        {L"C:\\Setup.exe", false, false},
+        {L"https:///Setup.exe", false, false},
+        {L"https://:443/Setup.exe", false, false},
+        {L"https://update.dirvane.example@attacker.example/Setup.exe", false, false},
+        {L"https://mirror.example/Set up.exe", false, false},
+        {L"https://mirror.example/Setup.exe\r\nHost: x", false, false},
+        {L"", false, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.fromHttps, IsAllowedDownloadUrl(c.url, https)) << c.url;
+        EXPECT_EQ(c.fromHttp, IsAllowedDownloadUrl(c.url, http)) << c.url;
+    }
+}
+
 TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
     StoreUpdateState(0, L"20000101");
-    UseScenario({Reply("2.0.1.0", "Faster menus.", kDl, "DirvaneSetup.exe")});
+    UseScenario({Reply("2.0.1.0", "Faster menus.", kDl, "DirvaneSetup.exe", kSha)});
     auto updater = Check();
+    EXPECT_EQ(OfferDownloadable, updater->OfferProblem());
     EXPECT_EQ(std::vector<std::string>{"GET /cgi-bin/update.pl?key=Dirvane"}, Requests());
     EXPECT_EQ(1u, updater->Callback()->AddRef());  // the transfer kept no reference to the callback
     updater->Callback()->Release();
@@ -119,6 +185,114 @@ TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
     EXPECT_TRUE(StoredLastCheck(day));
     EXPECT_EQ(TodayUtc(), day);
     EXPECT_TRUE(updater->IsUpdateAvailable());
+}
+
+// Without a well-formed hash, or with an address the rule refuses, the news is shown and stored,
+// but nothing can be downloaded.
+TEST_F(UpdateCheck, OffersWithoutAVerifiableDownload) {
+    struct Case {
+        const char* dl;
+        const char* sha;
+        UpdaterOfferProblem problem;
+    } cases[] = {
+        {kDl, nullptr, OfferWithoutHash},
+        {kDl, "12345", OfferWithoutHash},
+        {"file:///C:/Windows/Temp/DirvaneSetup.exe", kSha, OfferUnsafeAddress},
+        {"\\\\127.0.0.1\\share\\DirvaneSetup.exe", kSha, OfferUnsafeAddress},
+        {"ftp://127.0.0.1/DirvaneSetup.exe", kSha, OfferUnsafeAddress},
+    };
+    for (const Case& c : cases) {
+        StoreUpdateState(0, L"20000101");
+        UseScenario({Reply("2.0.1.0", "News", c.dl, "DirvaneSetup.exe", c.sha)});
+        auto updater = Check();
+        EXPECT_FALSE(updater->IsError()) << c.dl;
+        EXPECT_TRUE(updater->IsAvailable()) << c.dl;
+        EXPECT_EQ(c.problem, updater->OfferProblem()) << c.dl;
+        EXPECT_TRUE(updater->IsUpdateAvailable()) << c.dl;
+        dvtest::ScratchFolder folder(L"DirvaneUpdateCheck");
+        EXPECT_FALSE(updater->StartDownload((folder / L"DirvaneSetup.exe").c_str())) << c.dl;
+        EXPECT_FALSE(updater->IsWorkerRunning());
+    }
+}
+
+// The handler's quiet check: once a day by "UpdateLastCheck", one at a time per process.
+TEST_F(UpdateCheck, BackgroundCheckRunsOnceADay) {
+    struct Case {
+        const wchar_t* lastCheck;  // null: no value
+        bool starts;
+    } cases[] = {{nullptr, true}, {L"20000101", true}, {L"garbage", true}, {L"", true}};
+    for (const Case& c : cases) {
+        if (c.lastCheck) StoreUpdateState(0, c.lastCheck);
+        UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
+        CUpdater first(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+        EXPECT_EQ(c.starts, first.StartBackgroundCheck());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return !first.IsWorkerRunning(); }));
+        EXPECT_FALSE(CUpdater::BackgroundCheckRunning());
+        EXPECT_EQ(1u, Requests().size());
+        // The same day, a second handler sends nothing and shows the stored outcome.
+        CUpdater second(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+        EXPECT_FALSE(second.StartBackgroundCheck());
+        EXPECT_FALSE(second.IsWorkerRunning());
+        EXPECT_TRUE(second.IsUpdateAvailable());
+        EXPECT_EQ(1u, Requests().size());
+        dvtest::CleanProductKey clean;
+    }
+    // The manager's check always runs.
+    StoreUpdateState(0, TodayUtc().c_str());
+    UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
+    Check();
+    EXPECT_EQ(1u, Requests().size());
+}
+
+TEST_F(UpdateCheck, FiftyHandlersWithAStalledServerStartOneWorker) {
+    Scenario stall;
+    stall.stall = true;
+    stall.stallSeconds = 2;
+    UseScenario(stall);
+    std::vector<std::unique_ptr<CUpdater>> handlers;
+    int started = 0;
+    for (int i = 0; i < 50; ++i) {
+        handlers.push_back(std::make_unique<CUpdater>(nullptr, 100, kProductKeyPath, ServerBase().c_str()));
+        started += handlers.back()->StartBackgroundCheck() ? 1 : 0;
+    }
+    EXPECT_EQ(1, started);
+    EXPECT_TRUE(CUpdater::BackgroundCheckRunning());
+    ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));
+    handlers.clear();  // returns at once; the one worker ends by itself
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(CUpdater::BackgroundCheckRunning());
+    EXPECT_EQ(1u, Requests().size());
+}
+
+// Earlier versions left their reply file in %TEMP% when the host ended mid-check; the next check
+// removes such files and nothing else.
+TEST_F(UpdateCheck, LeftoverReplyFilesAreRemovedByTheNextCheck) {
+    wchar_t temp[MAX_PATH];
+    ASSERT_TRUE(::GetTempPathW(MAX_PATH, temp));
+    auto make = [&](const wchar_t* name, const char* content, bool old) {
+        const std::wstring path = std::wstring(temp) + name;
+        dv::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        ::WriteFile(file.get(), content, static_cast<DWORD>(strlen(content)), &written, nullptr);
+        if (old) {
+            FILETIME longAgo = {0, 0x01000000};
+            ::SetFileTime(file.get(), nullptr, nullptr, &longAgo);
+        }
+        return path;
+    };
+    const std::wstring cutShort = make(L"updA1F.tmp", "[Info]\r\nVer=2.0.1.0\r\n", false);
+    const std::wstring emptyOld = make(L"upd7.tmp", "", true);
+    const std::wstring emptyNew = make(L"upd8.tmp", "", false);  // perhaps another program's, just made
+    const std::wstring foreign = make(L"updB0B.tmp", "other program's data", true);
+    const std::wstring otherName = make(L"update-notes.tmp", "[Info]\r\n", true);
+    UseScenario({Reply("2.0.0.26", "", kDl, "DirvaneSetup.exe", kSha)});
+    Check();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(cutShort.c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(emptyOld.c_str()));
+    for (const std::wstring& kept : {emptyNew, foreign, otherName}) {
+        EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(kept.c_str())) << kept.c_str();
+        ::DeleteFileW(kept.c_str());
+    }
 }
 
 TEST_F(UpdateCheck, SameOrOlderVersionIsNotAvailable) {

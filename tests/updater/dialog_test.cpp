@@ -2,10 +2,12 @@
 // the strip's colour and text in each state (read back from the screen; screenshots go to
 // <build>/updater-shots), the Download button, the Save dialog, the download and the installer start.
 #include "update_server_control.h"
+#include "updater/transfer.h"
 #include "updater/updater_dlg.h"
 #include "common/com.h"
 #include "common/module_flags.h"
 #include <gtest/gtest.h>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -143,6 +145,11 @@ public:
     bool WaitForStrip() {
         return dvtest::WaitFor([&] { return (strip_ = FindOwnedDialog(threadId_, owner_)) != nullptr; });
     }
+    // The strip is there and offers the Download button.
+    bool WaitForOffer() {
+        return WaitForStrip() &&
+               dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(strip_, IDOK)) != FALSE; });
+    }
     bool WaitForStatus(const wchar_t* text) {
         return dvtest::WaitFor([&] { return dialog_ && wcscmp(dialog_->StatusText(), text) == 0; });
     }
@@ -220,12 +227,12 @@ protected:
         EXPECT_EQ(tempFilesBefore_, CountTempReplyFiles());
         EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }));
     }
-    std::string DownloadUrl() const {
+    std::string DownloadUrl(const char* servedName = "updater_fake_installer.exe") const {
         std::wstring base = ServerBase();
-        return std::string(base.begin(), base.end()) + "/download/updater_fake_installer.exe";
+        return std::string(base.begin(), base.end()) + "/download/" + servedName;
     }
     Scenario Offer(const char* fileName = "DirvaneSetup.exe") const {
-        Scenario s{Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), fileName)};
+        Scenario s{Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), fileName, kServedSha256)};
         s.installer = FakeInstallerUnix();
         return s;
     }
@@ -304,12 +311,12 @@ TEST_F(UpdateStrip, ServerErrorsAreShownInSalmon) {
     }
 }
 
-// While the check runs the strip is busy-coloured; Enter presses Cancel, which ends the check and
-// the strip even though the server never answers.
+// While the check runs the strip is busy-coloured; Enter presses Cancel, which ends the strip
+// within a second although the server stays silent for 30; the worker gives up by itself.
 TEST_F(UpdateStrip, EnterCancelsAStalledCheck) {
     Scenario stall;
     stall.stall = true;
-    stall.stallSeconds = 2;
+    stall.stallSeconds = 30;
     UseScenario(stall);
     StripRun run(ServerBase());
     ASSERT_TRUE(run.WaitForStrip());
@@ -321,11 +328,137 @@ TEST_F(UpdateStrip, EnterCancelsAStalledCheck) {
     run.Shoot("checking");
 
     HWND focus = ::GetDlgItem(run.strip(), IDCANCEL);
+    const auto pressed = std::chrono::steady_clock::now();
     ::PostMessageW(focus, WM_KEYDOWN, VK_RETURN, 1);
     ::PostMessageW(focus, WM_KEYUP, VK_RETURN, 0xC0000001);
     ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(1));
     EXPECT_EQ(IDCANCEL, run.result());
     EXPECT_FALSE(::IsWindow(run.strip()));
+    // The worker ends by itself once the receive time-out has passed, long before the stall would.
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; },
+                                std::chrono::milliseconds(kReceiveTimeoutMs + 5000)));
+}
+
+// A download whose server sends its headers and then nothing: Cancel still closes the strip
+// within a second, and the partial file goes once the worker has given up.
+TEST_F(UpdateStrip, CancelDuringAStalledDownloadReturnsAtOnce) {
+    UseScenario(Offer());
+    StripRun run(ServerBase());
+    ASSERT_TRUE(run.WaitForOffer());
+    Scenario stall = Offer();
+    stall.stallAfterHeaders = true;
+    stall.stallSeconds = 30;
+    UseScenario(stall);
+    DownloadTo(run, scratch_ / L"DirvaneSetup.exe");
+    ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));
+    const auto pressed = std::chrono::steady_clock::now();
+    Click(run.strip(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(1));
+    EXPECT_EQ(IDCANCEL, run.result());
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; },
+                                std::chrono::milliseconds(kReceiveTimeoutMs + 5000)));
+    EXPECT_TRUE(FilesIn(scratch_.path()).empty());
+}
+
+// The installer is started only when its SHA-256 is the reply's: otherwise it is deleted and the
+// strip says why; a reply without a hash or with a refused address offers no Download at all.
+TEST_F(UpdateStrip, InstallerWithTheWrongHashIsDeletedNotStarted) {
+    Scenario offer = Offer();
+    offer.reply = Reply("2.0.1.0", "Faster menus.", DownloadUrl().c_str(), "DirvaneSetup.exe",
+                        "0000000000000000000000000000000000000000000000000000000000000000");
+    UseScenario(offer);
+    StripRun run(ServerBase());
+    ASSERT_TRUE(run.WaitForOffer());
+    const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");
+    DownloadTo(run, target);
+    HWND save = FindOwnedDialog(run.threadId(), run.strip());
+    HWND confirm = nullptr;
+    ASSERT_TRUE(dvtest::WaitFor([&] { return (confirm = FindOwnedDialog(run.threadId(), save)) != nullptr; }));
+    Click(confirm, IDYES);  // replace the old file
+    ASSERT_TRUE(run.WaitForStatus(L"Error:\nThe downloaded installer is not the one the update server announced. "
+                                  L"It was deleted and not started."));
+    EXPECT_TRUE(run.WaitForScreenColor(CUpdaterDlg::kErrorColor));
+    run.Shoot("hash-mismatch");
+    EXPECT_FALSE(run.Ended());
+    // The refused download never took the old file's place.
+    EXPECT_EQ(std::vector<std::wstring>{L"DirvaneSetup.exe"}, FilesIn(scratch_.path()));
+    EXPECT_EQ("old installer", ReadFileBytes(target));
+    ::DeleteFileW(target.c_str());
+    Click(run.strip(), IDCANCEL);
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_FALSE(FileExists(target + L".ran"));
+}
+
+// With pinned signers, only an installer whose valid signature comes from one of them is started.
+TEST_F(UpdateStrip, PinnedSignerDecidesWhetherTheInstallerStarts) {
+    TrustedTestRoot root;
+    ASSERT_TRUE(root.ok());
+    const std::wstring pinned = Thumbprint("publisher");
+    struct PinnedForTheTest {
+        explicit PinnedForTheTest(const wchar_t* signers) { updater_testing::pinnedSigners = signers; }
+        ~PinnedForTheTest() { updater_testing::pinnedSigners = nullptr; }
+    } pin(pinned.c_str());
+    struct Case {
+        const char* file;
+        bool starts;
+    } cases[] = {{"publisher.exe", true}, {"other.exe", false}, {"unsigned.exe", false}, {"tampered.exe", false}};
+    for (const Case& c : cases) {
+        Scenario offer;
+        offer.installer = SignedFileUnix(c.file);
+        offer.reply = Reply("2.0.1.0", "Faster menus.", DownloadUrl(c.file).c_str(), "DirvaneSetup.exe", kServedSha256);
+        UseScenario(offer);
+        StripRun run(ServerBase());
+        ASSERT_TRUE(run.WaitForOffer());
+        const std::wstring target = scratch_ / L"DirvaneSetup.exe";
+        DownloadTo(run, target);
+        if (c.starts) {
+            ASSERT_TRUE(run.WaitForEnd());
+            EXPECT_EQ(IDOK, run.result());
+            EXPECT_TRUE(dvtest::WaitFor([&] { return FileExists(target + L".ran"); })) << c.file;
+            dvtest::WaitFor([&] { return ::DeleteFileW(target.c_str()) != FALSE; });
+            ::DeleteFileW((target + L".ran").c_str());
+            continue;
+        }
+        EXPECT_TRUE(run.WaitForStatus(L"Error:\nThe downloaded installer is not signed by the publisher. "
+                                      L"It was deleted and not started."))
+            << c.file;
+        if (c.file == std::string("other.exe")) run.Shoot("signer-refused");
+        EXPECT_TRUE(FilesIn(scratch_.path()).empty()) << c.file;
+        Click(run.strip(), IDCANCEL);
+        ASSERT_TRUE(run.WaitForEnd());
+        EXPECT_FALSE(FileExists(target + L".ran")) << c.file;
+    }
+}
+
+TEST_F(UpdateStrip, OfferWithoutAVerifiableInstallerSendsTheUserToTheHomepage) {
+    struct Case {
+        std::string dl;
+        const char* sha;
+        const wchar_t* text;
+        const char* shot;
+    } cases[] = {
+        {DownloadUrl(), nullptr, L"the update server did not say how to verify it", "no-hash"},
+        {"\\\\127.0.0.1\\share\\DirvaneSetup.exe", kServedSha256, L"from an unsafe download address",
+         "unsafe-address"},
+    };
+    for (const Case& c : cases) {
+        Scenario offer = Offer();
+        offer.reply = Reply("2.0.1.0", "Faster menus.", c.dl.c_str(), "DirvaneSetup.exe", c.sha);
+        UseScenario(offer);
+        StripRun run(ServerBase());
+        ASSERT_TRUE(run.WaitForStrip());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return wcsstr(run.dialog()->StatusText(), c.text) != nullptr; }));
+        const std::wstring text = run.dialog()->StatusText();
+        EXPECT_NE(std::wstring::npos, text.find(UpdateHomepage())) << text.c_str();
+        EXPECT_NE(std::wstring::npos, text.find(L"\nFaster menus.")) << text.c_str();
+        EXPECT_TRUE(run.WaitForScreenColor(CUpdaterDlg::kAvailableColor));
+        EXPECT_FALSE(::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)));
+        run.Shoot(c.shot);
+        Click(run.strip(), IDOK);  // a stray Download does nothing
+        EXPECT_EQ(0, CountOwnedDialogs(run.threadId(), run.strip()));
+    }
 }
 
 TEST_F(UpdateStrip, NewVersionOffersDownloadOnceAndTheSaveDialogCanBeCancelled) {
@@ -366,7 +499,7 @@ TEST_F(UpdateStrip, TextAndColourOfAnOffer) {
         "Faster menus & fewer clicks. Bookmarks now open in place in every file dialog, the manager remembers its "
         "size, colour marks are sharper, and the update check no longer delays the first right-click.";
     Scenario offer = Offer(nullptr);
-    offer.reply = Reply("2.0.1.0", news.c_str(), DownloadUrl().c_str(), nullptr);
+    offer.reply = Reply("2.0.1.0", news.c_str(), DownloadUrl().c_str(), nullptr, kServedSha256);
     UseScenario(offer);
     StripRun run(ServerBase());
     ASSERT_TRUE(run.WaitForStrip());
@@ -395,8 +528,7 @@ TEST_F(UpdateStrip, CompletedDownloadStartsTheInstaller) {
     offer.delay = 0.05;
     UseScenario(offer);
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
 
     const std::wstring target = scratch_ / L"DirvaneSetup.exe";
     DownloadTo(run, target);
@@ -425,13 +557,12 @@ TEST_F(UpdateStrip, FailedDownloadDeletesThePartialFile) {
         if (!brokenOff) {
             std::wstring down = DownServerBase() + L"/download/DirvaneSetup.exe";
             offer.reply = Reply("2.0.1.0", "Faster menus.", std::string(down.begin(), down.end()).c_str(),
-                                "DirvaneSetup.exe");
+                                "DirvaneSetup.exe", kServedSha256);
         }
         UseScenario(offer);
         const std::wstring target = scratch_.MakeFile(L"DirvaneSetup.exe", "old installer");
         StripRun run(ServerBase());
-        ASSERT_TRUE(run.WaitForStrip());
-        ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+        ASSERT_TRUE(run.WaitForOffer());
         DownloadTo(run, target);
         // The Save dialog asks before replacing the file: Yes.
         HWND save = FindOwnedDialog(run.threadId(), run.strip());
@@ -452,8 +583,7 @@ TEST_F(UpdateStrip, CancelDuringTheDownloadDeletesThePartialFile) {
     offer.delay = 0.2;
     UseScenario(offer);
     StripRun run(ServerBase());
-    ASSERT_TRUE(run.WaitForStrip());
-    ASSERT_TRUE(dvtest::WaitFor([&] { return ::IsWindowVisible(::GetDlgItem(run.strip(), IDOK)) != FALSE; }));
+    ASSERT_TRUE(run.WaitForOffer());
     const std::wstring target = scratch_ / L"DirvaneSetup.exe";
     DownloadTo(run, target);
     ASSERT_TRUE(dvtest::WaitFor([&] {

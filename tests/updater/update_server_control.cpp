@@ -2,6 +2,7 @@
 #include "updater/updater.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <wincrypt.h>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -64,7 +65,7 @@ std::wstring DownServerBase() { return L"http://127.0.0.1:" + Widen(PortFile("do
 void UseScenario(const Scenario& s) {
     std::ostringstream json;
     json << "{\"reply\": " << Json(s.reply) << ", \"status\": " << s.status
-         << ", \"stall\": " << (s.stall ? "true" : "false") << ", \"stall_seconds\": " << s.stallSeconds
+         << ", \"stall\": " << (s.stallAfterHeaders ? "\"headers\"" : s.stall ? "true" : "false") << ", \"stall_seconds\": " << s.stallSeconds
          << ", \"installer\": " << (s.installer.empty() ? "null" : Json(s.installer))
          << ", \"download_status\": " << s.downloadStatus << ", \"chunk\": " << s.chunk
          << ", \"delay\": " << s.delay << ", \"partial\": " << (s.partial ? "true" : "false") << "}";
@@ -81,12 +82,13 @@ std::vector<std::string> Requests() {
     return lines;
 }
 
-std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn) {
+std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn, const char* sha256) {
     std::string text = "[Info]\r\n";
     if (ver) text += std::string("Ver=") + ver + "\r\n";
     if (dsc) text += std::string("Dsc=") + dsc + "\r\n";
     if (dl) text += std::string("DL=") + dl + "\r\n";
     if (fn) text += std::string("FN=") + fn + "\r\n";
+    if (sha256) text += std::string("SHA256=") + sha256 + "\r\n";
     return text;
 }
 
@@ -171,6 +173,34 @@ bool NotificationRecorder::Completed() const {
         if (n.first == 100 && n.second == dv::kUpdaterCompletion) return true;
     }
     return false;
+}
+
+std::string SignedFileUnix(const char* name) {
+    const char* build = std::getenv("DIRVANE_BUILD");
+    return std::string(build ? build : ".") + "/updater-signed/" + name;
+}
+
+std::wstring SignedFile(const char* name) { return dvtest::WinPathFromUnix(SignedFileUnix(name)); }
+
+std::wstring Thumbprint(const char* who) {
+    std::string text = ReadUnixFile(SignedFileUnix((std::string(who) + ".sha256").c_str()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return Widen(text);
+}
+
+TrustedTestRoot::TrustedTestRoot() {
+    const std::string der = ReadUnixFile(SignedFileUnix("root.cer"));
+    store_ = ::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, L"Root");
+    PCCERT_CONTEXT added = nullptr;
+    if (store_)
+        ::CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                           static_cast<DWORD>(der.size()), CERT_STORE_ADD_REPLACE_EXISTING, &added);
+    added_ = added;
+}
+
+TrustedTestRoot::~TrustedTestRoot() {
+    if (added_) ::CertDeleteCertificateFromStore(static_cast<PCCERT_CONTEXT>(added_));  // frees the context too
+    if (store_) ::CertCloseStore(store_, 0);
 }
 
 HWND SaveDialogNameField(HWND save) {

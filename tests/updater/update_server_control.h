@@ -12,7 +12,8 @@ namespace updtest {
 struct Scenario {
     std::string reply;              // text of the update reply, verbatim
     int status = 200;               // HTTP status of the update reply
-    bool stall = false;             // accept, read the request, never answer
+    bool stall = false;             // accept, read the request, never answer...
+    bool stallAfterHeaders = false; // ...or answer with headers and then nothing
     double stallSeconds = 2;        // then drop the connection
     std::string installer;          // Unix path of the file served under /download/<its name>
     int downloadStatus = 200;
@@ -32,8 +33,10 @@ void UseScenario(const Scenario& scenario);
 // Request lines seen since the last UseScenario, e.g. "GET /cgi-bin/update.pl?key=Dirvane".
 std::vector<std::string> Requests();
 
-// An INI reply with the section "Info"; a null value leaves the key out.
-std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn);
+// An INI reply with the section "Info"; a null value leaves the key out. The server replaces
+// kServedSha256 with the SHA-256 of the installer it serves.
+constexpr const char* kServedSha256 = "{installer_sha256}";
+std::string Reply(const char* ver, const char* dsc, const char* dl, const char* fn, const char* sha256 = nullptr);
 
 // Files %TEMP%\upd*.tmp (the check's temporary reply files).
 int CountTempReplyFiles();
@@ -60,6 +63,26 @@ private:
     static LRESULT CALLBACK Proc(HWND, UINT, WPARAM, LPARAM);
     HWND window_ = nullptr;
     std::vector<std::pair<WPARAM, LPARAM>> notifications_;
+};
+
+// The signing fixture's files (make_signed.sh) under <build>/updater-signed.
+std::wstring SignedFile(const char* name);
+std::string SignedFileUnix(const char* name);
+// The SHA-256 thumbprint of a test certificate: "publisher", "other" or "stranger".
+std::wstring Thumbprint(const char* who);
+
+// The fixture's test root in the current user's root store while the object lives.
+class TrustedTestRoot {
+public:
+    TrustedTestRoot();
+    ~TrustedTestRoot();
+    TrustedTestRoot(const TrustedTestRoot&) = delete;
+    TrustedTestRoot& operator=(const TrustedTestRoot&) = delete;
+    bool ok() const { return added_ != nullptr; }
+
+private:
+    void* store_ = nullptr;
+    const void* added_ = nullptr;
 };
 
 // Driving the update dialog's Save dialog: its file-name field (the edit inside combo box 0x47C,

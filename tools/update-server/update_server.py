@@ -11,15 +11,20 @@ answers GET /cgi-bin/update.pl?key=Dirvane with
     [Info]
     Ver=2.0.1.0
     Dsc=Faster menus.
-    DL=http://<host>:<port>/download/DirvaneSetup.exe
+    DL=https://updates.example/download/DirvaneSetup.exe
     FN=DirvaneSetup.exe
+    SHA256=<64 hexadecimal digits: the SHA-256 of --installer, read afresh for every request>
 
-and serves the installer at that address. --download-url points DL elsewhere (a mirror, or the
-https name of a reverse proxy in front of this server); --certfile/--keyfile serve https directly.
-A request with another key gets a reply without "Ver" whose "Dsc" explains the error.
+and serves the installer at that address. DL is --public-url (the https address under which
+clients reach this server, e.g. through a TLS proxy) followed by /download/<name>; without it,
+DL is built from the request's Host header, with https when this server serves https itself
+(--certfile/--keyfile) and http otherwise, which clients accept only from an http update server.
+--download-url points DL elsewhere entirely (a mirror). A request with another key gets a reply
+without "Ver" whose "Dsc" explains the error.
 
-Test mode: --reply/--reply-file give the reply text verbatim; --stall accepts connections and never
-answers; --chunk/--delay send the installer slowly; --partial breaks the installer off halfway.
+Test mode: --reply/--reply-file give the reply text verbatim (with "{installer_sha256}" replaced
+by the SHA-256 of the installer being served); --stall accepts connections and never
+answers (the control file's "stall": "headers" sends the headers first); --chunk/--delay send the installer slowly; --partial breaks the installer off halfway.
 With --control-file, a JSON object read afresh for every request overrides these settings, so one
 running server can play every scenario of a test run:
 
@@ -32,6 +37,7 @@ A server that is "down" is simply one that was not started.
 """
 
 import argparse
+import hashlib
 import json
 import os
 import signal
@@ -48,9 +54,22 @@ UPDATE_PATH = "/cgi-bin/update.pl"
 DOWNLOAD_PREFIX = "/download/"
 
 
-def ini_reply(version, description, download_url, file_name):
+def ini_reply(version, description, download_url, file_name, sha256=""):
     lines = ["[Info]", "Ver=" + version, "Dsc=" + description, "DL=" + download_url, "FN=" + file_name]
+    if sha256:
+        lines.append("SHA256=" + sha256)
     return "\r\n".join(lines) + "\r\n"
+
+
+def file_sha256(path):
+    """SHA-256 of a file in hexadecimal, or "" when there is no such file."""
+    if not path or not os.path.isfile(path):
+        return ""
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
 
 
 class Settings:
@@ -103,7 +122,14 @@ class Handler(BaseHTTPRequestHandler):
         s = self.server.settings.current()
         url = urllib.parse.urlsplit(self.path)
         if s["stall"]:
-            # Accepted and read, never answered: the client waits until we drop the connection.
+            # Accepted and read, never answered (or, with "headers", answered with headers that
+            # announce a body that never comes): the client waits until we drop the connection.
+            if s["stall"] == "headers":
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", "100000")
+                self.end_headers()
+                self.wfile.flush()
             deadline = time.monotonic() + float(s["stall_seconds"])
             while time.monotonic() < deadline and not self.server.stopping.is_set():
                 time.sleep(0.05)
@@ -120,6 +146,8 @@ class Handler(BaseHTTPRequestHandler):
         a = self.server.settings.args
         if s["reply"] is not None:
             text = s["reply"]
+            if "{installer_sha256}" in text:
+                text = text.replace("{installer_sha256}", file_sha256(s["installer"]))
         elif a.release:
             if key != a.key:
                 text = ini_reply("", "Unknown product key \"%s\"." % key, "", "")
@@ -127,7 +155,7 @@ class Handler(BaseHTTPRequestHandler):
                 name = a.file_name or (os.path.basename(a.installer) if a.installer else "")
                 download = a.download_url or "%s%s%s" % (self.server.base_url(self), DOWNLOAD_PREFIX,
                                                            urllib.parse.quote(name))
-                text = ini_reply(a.release, a.description, download, name)
+                text = ini_reply(a.release, a.description, download, name, file_sha256(a.installer))
         else:
             text = ini_reply("", "No release is published.", "", "")
         body = text.encode("cp1252", errors="replace")
@@ -183,6 +211,9 @@ class Server(ThreadingHTTPServer):
         self.tls = tls
 
     def base_url(self, handler):
+        public = self.settings.args.public_url
+        if public:
+            return public.rstrip("/")
         host = handler.headers.get("Host") or "%s:%d" % self.server_address[:2]
         return ("https://" if self.tls else "http://") + host
 
@@ -201,6 +232,8 @@ def main(argv=None):
     p.add_argument("--installer", help="installer file to serve under /download/")
     p.add_argument("--file-name", help="file name proposed for the installer (default: its own)")
     p.add_argument("--download-url", help="address of the installer (default: this server)")
+    p.add_argument("--public-url", help="https base address under which clients reach this server "
+                                         "(behind a TLS proxy); DL is built on it")
     p.add_argument("--reply", help="answer the update request with this text verbatim")
     p.add_argument("--reply-file", help="answer the update request with this file's text")
     p.add_argument("--stall", action="store_true", help="accept connections and never answer")

@@ -1,5 +1,6 @@
 #include "clipboard.h"
 #include "common/handles.h"
+#include "common/selection_data.h"
 #include "common/text.h"
 #include <ole2.h>
 #include <shellapi.h>
@@ -16,14 +17,17 @@ bool GetClipboardFolderPaths(std::vector<std::wstring>& paths) {
     unique_stgmedium medium;
     if (FAILED(data->GetData(&format, &medium))) return false;
     if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal) return false;
-    HDROP drop = static_cast<HDROP>(medium.hGlobal);
-
-    UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
+    // Any program can leave a file list there: it is checked against its block before use.
+    std::vector<std::wstring> names;
+    if (!ReadDropFiles(medium.hGlobal, names)) {
+        ::OutputDebugStringW(L"Dirvane: malformed file list on the Clipboard ignored\n");
+        return false;
+    }
+    for (const std::wstring& whole : names) {
         // A name that does not fit whole would be another path: leave it out.
-        if (::DragQueryFileW(drop, i, nullptr, 0) >= kMaxText) continue;
-        wchar_t name[kMaxText] = {};
-        if (::DragQueryFileW(drop, i, name, kMaxText) == 0) continue;
+        if (whole.size() >= kMaxText) continue;
+        wchar_t name[kMaxText];
+        CopyText(name, kMaxText, whole.c_str());
         if (::PathIsDirectoryW(name))
             ::PathRemoveBackslashW(name);  // a drive root keeps its backslash
         else

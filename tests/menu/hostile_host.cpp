@@ -5,7 +5,8 @@
 //   hostile_host.exe <report> cases <scratch folder>
 //       the fixed cases, one line each: "<name> init=<hresult> paste=<0|1>"
 //   hostile_host.exe <report> fuzz <first seed> <count> <scratch folder>
-//       generated cases: "seed <n>" before each case is handed over, "done" at the end
+//       generated cases: "seed <n>" before each case is handed over; at the end how many
+//       Initialize accepted and the paste check offered, and "done"
 #include "common/handles.h"
 #include "common/shell_objects.h"
 #include "manager/clipboard.h"
@@ -177,7 +178,7 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 4) return 2;
     if (FAILED(::OleInitialize(nullptr))) return 3;
     g_idListFormat = static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
-    FILE* report = _wfopen(argv[1], L"w");
+    FILE* report = _wfopen(argv[1], L"wb");
     if (!report) return 4;
     const std::wstring mode = argv[2];
     Host host;
@@ -196,14 +197,15 @@ int wmain(int argc, wchar_t** argv) {
         ::CloseHandle(::CreateFileW((sound + L"\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         const Bytes soundDrop = dvtest::DropFilesBlock({sound, sound + L"\\a.txt"});
         const Bytes soundList = IdListBlock(scratch, {L"Sound", L"Sound\\a.txt"});
+        unsigned accepted = 0, pasted = 0;
         for (unsigned seed = first; seed < first + count; ++seed) {
             fprintf(report, "seed %u\n", seed);
             fflush(report);
             Case c = GeneratedCase(seed, soundDrop, soundList);
-            host.Hand(c);
-            if (!c.idList) PasteAvailable(c.bytes);
+            if (SUCCEEDED(host.Hand(c))) ++accepted;
+            if (!c.idList && PasteAvailable(c.bytes)) ++pasted;
         }
-        fprintf(report, "done\n");
+        fprintf(report, "accepted %u pasted %u\ndone\n", accepted, pasted);
     } else {
         return 2;
     }

@@ -140,8 +140,17 @@ void OpenCommandPrompt(const wchar_t* folder, bool ctrl) {
     const std::wstring cmd = SystemProgram(L"cmd.exe");
     const bool unc = folder[0] == L'\\' && folder[1] == L'\\';
     if (!ctrl && !unc) {
-        // The folder as the working folder: cmd never reads its name.
-        StartProgram(cmd, nullptr, folder, false);
+        // The folder as the working folder: cmd never reads its name. Started directly, since the
+        // shell's start may expand %NAME% in a working folder.
+        std::wstring line = L"\"" + cmd + L"\"";
+        STARTUPINFOW startup = {sizeof(startup)};
+        PROCESS_INFORMATION started = {};
+        if (!::CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, folder,
+                              &startup, &started)) {
+            ::OutputDebugStringW(L"Dirvane: the command prompt could not be started\n");
+            return;
+        }
+        unique_handle process(started.hProcess), thread(started.hThread);
         return;
     }
     // An elevated program starts in the system folder whatever folder it is given, and cmd cannot

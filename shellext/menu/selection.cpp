@@ -7,10 +7,32 @@
 
 namespace dv {
 
+namespace {
+
+// True when the desktop's parsing name of list is exactly text.
+bool IsWholeParsingName(PCIDLIST_ABSOLUTE list, const wchar_t* text) {
+    com_ptr<IShellFolder> desktop;
+    STRRET name = {};
+    unique_cotaskmem whole;
+    return SUCCEEDED(::SHGetDesktopFolder(desktop.put())) &&
+           SUCCEEDED(desktop->GetDisplayNameOf(list, SHGDN_FORPARSING, &name)) &&
+           SUCCEEDED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(whole.put()))) && whole &&
+           wcscmp(static_cast<const wchar_t*>(whole.get()), text) == 0;
+}
+
+} // namespace
+
 bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     wmemset(path, 0, kMaxText);
     if (!list) return false;
-    if (::SHGetPathFromIDListW(list, path)) return path[0] != 0;
+    if (::SHGetPathFromIDListW(list, path)) {
+        // A path that fills the buffer may have been cut: only the whole parsing name tells.
+        if (wcslen(path) >= kMaxText - 1 && !IsWholeParsingName(list, path)) {
+            path[0] = 0;
+            return false;
+        }
+        return path[0] != 0;
+    }
     path[kMaxText - 1] = 0;
     // Some shells leave a virtual folder's parsing name behind from the second character on.
     if (path[0] == 0 && path[1] == L':' && path[2] == L'{') {

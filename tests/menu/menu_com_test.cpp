@@ -635,28 +635,41 @@ TEST_F(MenuCom, ANameTooLongForTheHandlerNeverActsOnItsFolder) {
         const std::wstring name(folderLength - scratch_.path().size() - 1, L'd');
         const std::wstring folder = scratch_ / name.c_str(), file = folder + L"\\f.txt";
         const std::wstring longFolder = L"\\\\?\\" + folder, sibling = longFolder + L"\\sibling.txt";
+        // Removed before and after: the scratch folder's own clean-up cannot reach so long a path.
+        auto remove = [&] {
+            ::DeleteFileW((L"\\\\?\\" + file).c_str());
+            ::DeleteFileW(sibling.c_str());
+            ::RemoveDirectoryW(longFolder.c_str());
+        };
+        remove();
+        std::shared_ptr<void> removeLater(nullptr, [&](void*) { remove(); });
         ASSERT_TRUE(::CreateDirectoryW(longFolder.c_str(), nullptr));
         for (const std::wstring& path : {L"\\\\?\\" + file, sibling})
             dv::unique_hfile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
 
-        Menu m;
-        const HRESULT hr = m.Drop({file});
-        m.Query();
-        HeldKeys keys(true, true);
-        Answerer answerer(L"Dirvane", IDNO);
-        m.Invoke(0, explorer.window());
-        if (file.size() < 260) {
-            EXPECT_EQ(hr, S_OK);
-            EXPECT_EQ(answerer.Text(), L"Move \"" + file + L"\"\nto \"" + destination + L"\"?");
-        } else {
-            EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE));
-            EXPECT_FALSE(answerer.Answered()) << answerer.Text();
+        // As a file list, and as the item list array alone that virtual folders' data objects offer.
+        for (bool itemLists : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "folder length " << folderLength << " item lists " << itemLists);
+            if (itemLists && file.size() >= 260) continue;  // Wine's shell cannot parse such a path at all
+            Menu m;
+            auto data = itemLists ? dvtest::WithoutDropList(dvtest::ShellDataObject(folder, {L"f.txt"}))
+                                  : dvtest::DropDataObject({file});
+            ASSERT_TRUE(data);
+            const HRESULT hr = m.init->Initialize(nullptr, data.get(), nullptr);
+            m.Query();
+            HeldKeys keys(true, true);
+            Answerer answerer(L"Dirvane", IDNO);
+            m.Invoke(0, explorer.window());
+            if (file.size() < 260) {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(answerer.Text(), L"Move \"" + file + L"\"\nto \"" + destination + L"\"?");
+            } else {
+                EXPECT_TRUE(FAILED(hr));
+                EXPECT_FALSE(answerer.Answered()) << answerer.Text();
+            }
         }
         EXPECT_NE(::GetFileAttributesW(sibling.c_str()), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(::GetFileAttributesW((L"\\\\?\\" + destination + L"\\" + name).c_str()), INVALID_FILE_ATTRIBUTES);
-        ::DeleteFileW((L"\\\\?\\" + file).c_str());
-        ::DeleteFileW(sibling.c_str());
-        ::RemoveDirectoryW(longFolder.c_str());
     }
 }
 

@@ -22,7 +22,6 @@ constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION;
 void StartProgram(const std::wstring& file, const wchar_t* parameters, const wchar_t* directory, bool ctrl) {
     if (file.empty()) return;
     SHELLEXECUTEINFOW info = {sizeof(info)};
-    info.fMask = SEE_MASK_FLAG_NO_UI;
     info.lpVerb = ctrl ? L"runas" : L"open";
     info.lpFile = file.c_str();
     info.lpParameters = parameters;

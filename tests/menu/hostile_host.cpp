@@ -6,7 +6,7 @@
 //       the fixed cases, one line each: "<name> init=<hresult> paste=<0|1>"
 //   hostile_host.exe <report> fuzz <first seed> <count> <scratch folder>
 //       generated cases: "seed <n>" before each case is handed over; at the end how many
-//       Initialize accepted and the paste check offered, and "done"
+//       Initialize accepted and the manager offered to paste, and "done"
 #include "common/handles.h"
 #include "common/shell_objects.h"
 #include "manager/clipboard.h"
@@ -137,15 +137,19 @@ Case GeneratedCase(unsigned seed, const Bytes& soundDrop, const Bytes& soundList
     return c;
 }
 
-// What the manager's paste check makes of the bytes as the Clipboard's file list.
-bool PasteAvailable(const Bytes& bytes) {
+// What the manager makes of the bytes as the Clipboard's file list: whether its menu offers "Paste
+// from Explorer". The paste itself must find folders exactly when the menu offered them; exits
+// with code 5 when not.
+bool PasteOffered(const Bytes& bytes) {
     if (!::OpenClipboard(nullptr)) return false;
     ::EmptyClipboard();
     HGLOBAL memory = dvtest::CopyToGlobal(bytes);
     if (memory && !::SetClipboardData(CF_HDROP, memory)) ::GlobalFree(memory);
     ::CloseClipboard();
+    const bool offered = ClipboardOffersFolderPaths();
     std::vector<std::wstring> paths;
-    return GetClipboardFolderPaths(paths);
+    if (GetClipboardFolderPaths(paths) != offered) ::ExitProcess(5);
+    return offered;
 }
 
 class Host {
@@ -185,7 +189,7 @@ int wmain(int argc, wchar_t** argv) {
     if (mode == L"cases") {
         for (const Case& c : FixedCases(argv[3])) {
             HRESULT hr = host.Hand(c);
-            bool paste = !c.idList && PasteAvailable(c.bytes);
+            bool paste = !c.idList && PasteOffered(c.bytes);
             fprintf(report, "%s init=0x%08lX paste=%d\n", c.name.c_str(), static_cast<unsigned long>(hr), paste);
         }
     } else if (mode == L"fuzz" && argc >= 6) {
@@ -203,7 +207,7 @@ int wmain(int argc, wchar_t** argv) {
             fflush(report);
             Case c = GeneratedCase(seed, soundDrop, soundList);
             if (SUCCEEDED(host.Hand(c))) ++accepted;
-            if (!c.idList && PasteAvailable(c.bytes)) ++pasted;
+            if (!c.idList && PasteOffered(c.bytes)) ++pasted;
         }
         fprintf(report, "accepted %u pasted %u\ndone\n", accepted, pasted);
     } else {

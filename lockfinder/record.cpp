@@ -12,6 +12,16 @@ namespace {
 // Copies at most capacity-1 characters of a possibly unterminated field.
 std::wstring Field(const wchar_t* text, size_t capacity) { return std::wstring(text, wcsnlen(text, capacity - 1)); }
 
+// A field as one line of a record: any program chooses its own title, and a line break in it
+// would forge records, so every control character (and the Unicode line breaks) becomes a blank.
+std::wstring OneLineField(const wchar_t* text, size_t capacity) {
+    std::wstring field = Field(text, capacity);
+    for (wchar_t& c : field) {
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) c = L' ';
+    }
+    return field;
+}
+
 // The whole text in the thread's ANSI code page; false when it cannot be converted.
 bool ToThreadAnsi(const std::wstring& text, std::string& bytes) {
     const int units = static_cast<int>(text.size());
@@ -59,10 +69,10 @@ bool MatchFileMask(const wchar_t* mask, const wchar_t* name) noexcept {
 }
 
 std::wstring FormatRecord(const ModuleRecord& record) {
-    std::wstring image = Field(record.imagePath, kPathChars);
+    std::wstring image = OneLineField(record.imagePath, kPathChars);
     std::wstring text = std::to_wstring(static_cast<int>(record.processId));  // "%d", as callers parse it
     text += L"\r\n";
-    text += Field(record.title, kTitleChars);
+    text += OneLineField(record.title, kTitleChars);
     text += L"\r\n";
     text += ::PathFindFileNameW(image.c_str());
     text += L"\r\n";

@@ -1,5 +1,6 @@
 #include "clipboard.h"
 #include "common/handles.h"
+#include "common/selection_data.h"
 #include "common/text.h"
 #include <ole2.h>
 #include <shellapi.h>
@@ -8,22 +9,38 @@
 
 namespace dv {
 
-bool GetClipboardFolderPaths(std::vector<std::wstring>& paths) {
-    paths.clear();
+namespace {
+
+// The names of the Clipboard's file list, each whole. Any program can leave a list there: it is
+// checked against its memory before use, and a malformed one gives no names.
+std::vector<std::wstring> ClipboardFileNames() {
+    std::vector<std::wstring> names;
     com_ptr<IDataObject> data;
-    if (FAILED(::OleGetClipboard(data.put())) || !data) return false;
+    if (FAILED(::OleGetClipboard(data.put())) || !data) return names;
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     unique_stgmedium medium;
-    if (FAILED(data->GetData(&format, &medium))) return false;
-    if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal) return false;
-    HDROP drop = static_cast<HDROP>(medium.hGlobal);
+    if (FAILED(data->GetData(&format, &medium)) || medium.tymed != TYMED_HGLOBAL) return names;
+    if (!ReadDropFiles(medium.hGlobal, names)) ::OutputDebugStringW(L"Dirvane: malformed file list on the Clipboard ignored\n");
+    return names;
+}
 
-    UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
-        // A name that does not fit whole would be another path: leave it out.
-        if (::DragQueryFileW(drop, i, nullptr, 0) >= kMaxText) continue;
-        wchar_t name[kMaxText] = {};
-        if (::DragQueryFileW(drop, i, name, kMaxText) == 0) continue;
+// A name that does not fit whole would be another path, and a name without a folder is none.
+bool IsUsableName(const std::wstring& name, wchar_t (&path)[kMaxText]) {
+    if (name.size() >= kMaxText) return false;
+    CopyText(path, kMaxText, name.c_str());
+    wchar_t folder[kMaxText];
+    CopyText(folder, kMaxText, path);
+    ::PathRemoveFileSpecW(folder);
+    return folder[0] != 0;
+}
+
+} // namespace
+
+bool GetClipboardFolderPaths(std::vector<std::wstring>& paths) {
+    paths.clear();
+    for (const std::wstring& whole : ClipboardFileNames()) {
+        wchar_t name[kMaxText];
+        if (!IsUsableName(whole, name)) continue;
         if (::PathIsDirectoryW(name))
             ::PathRemoveBackslashW(name);  // a drive root keeps its backslash
         else
@@ -33,6 +50,13 @@ bool GetClipboardFolderPaths(std::vector<std::wstring>& paths) {
     std::sort(paths.begin(), paths.end());  // code-unit order: capitals before lower case
     paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
     return !paths.empty();
+}
+
+bool ClipboardOffersFolderPaths() {
+    wchar_t name[kMaxText];
+    for (const std::wstring& whole : ClipboardFileNames())
+        if (IsUsableName(whole, name)) return true;
+    return false;
 }
 
 } // namespace dv

@@ -10,4 +10,8 @@ namespace dv {
 // False when the Clipboard holds no file list or it yields no path. Needs OLE on the thread.
 bool GetClipboardFolderPaths(std::vector<std::wstring>& paths);
 
+// True when the Clipboard's file list holds a name that paste can use; reads only the Clipboard,
+// never the disk or the network, so that a menu opens at once whatever the list names.
+bool ClipboardOffersFolderPaths();
+
 } // namespace dv

@@ -21,8 +21,7 @@ LRESULT CManagerDlg::OnInitMenuPopup(UINT, WPARAM, LPARAM lParam, BOOL&) {
 }
 
 void CManagerDlg::UpdatePasteItem(HMENU menu) {
-    std::vector<std::wstring> paths;
-    const bool available = GetClipboardFolderPaths(paths);
+    const bool available = ClipboardOffersFolderPaths();
     ::EnableMenuItem(menu, ID_FOLDER_PASTE, MF_BYCOMMAND | (available ? MF_ENABLED : MF_GRAYED));
 }
 

@@ -18,14 +18,72 @@ constexpr wchar_t kMessageCaption[] = L"Dirvane";
 constexpr wchar_t kRemovalCaption[] = L"Remove Item - Dirvane";
 constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION;
 
-void StartProgram(const wchar_t* file, const wchar_t* parameters, bool ctrl) {
+// Starts file (elevated with ctrl) with parameters, in directory when one is given.
+void StartProgram(const std::wstring& file, const wchar_t* parameters, const wchar_t* directory, bool ctrl) {
+    if (file.empty()) return;
     SHELLEXECUTEINFOW info = {sizeof(info)};
     info.lpVerb = ctrl ? L"runas" : L"open";
-    info.lpFile = file;
+    info.lpFile = file.c_str();
     info.lpParameters = parameters;
+    info.lpDirectory = directory;
     info.nShow = SW_SHOW;
-    ::ShellExecuteExW(&info);
+    if (!::ShellExecuteExW(&info)) ::OutputDebugStringW(L"Dirvane: a program could not be started\n");
 }
+
+// A program of the system folder by its full path: a bare name would be looked up in the host's
+// current folder first, where anyone may have put a program of that name.
+std::wstring SystemProgram(const wchar_t* name) {
+    wchar_t folder[kMaxText];
+    const UINT length = ::GetSystemDirectoryW(folder, kMaxText);
+    if (length == 0 || length >= kMaxText) return std::wstring();
+    return std::wstring(folder) + L"\\" + name;
+}
+
+// Text a command line can carry at all: a quote or a control character (a line break ends a
+// command for cmd) in a folder name is no name a file system gives out.
+bool FitsCommandLine(const wchar_t* text) {
+    if (!text || !*text) return false;
+    for (; *text; ++text)
+        if (*text < 0x20 || *text == L'"') return false;
+    return true;
+}
+
+} // namespace
+
+std::wstring QuoteArgument(const std::wstring& text) {
+    // The rules of CommandLineToArgvW and the C runtime: backslashes count only before a quote.
+    std::wstring quoted = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : text) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+std::wstring CommandPromptParameters(const wchar_t* folder) {
+    // cmd expands %NAME% before it looks at quotes; "%cd:~,%" is an empty part of a variable that
+    // always exists, so each % stays a %. Inside the quotes & | < > ( ) ^ are plain text, and
+    // delayed expansion (!NAME!) is switched off.
+    std::wstring parameters = L"/v:off /k pushd \"";
+    for (const wchar_t* c = folder; *c; ++c) {
+        if (*c == L'%')
+            parameters += L"%%cd:~,%";
+        else
+            parameters.push_back(*c);
+    }
+    parameters.push_back(L'"');
+    return parameters;
+}
+
+namespace {
 
 // A path list for SHFileOperationW: the path followed by two terminators.
 std::wstring DoubleTerminated(const wchar_t* path) {
@@ -66,16 +124,38 @@ bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* dest
 }
 
 void OpenInEditor(const wchar_t* path, bool ctrl) {
+    if (!path || !*path) return;
     wchar_t program[kMaxText];
     TextEditorProgram(program);
-    // Quoted, so that an editor that splits its command line gets a path with blanks as one argument.
-    std::wstring parameters = FormatText(L"\"%s\"", path ? path : L"");
-    StartProgram(program, parameters.c_str(), ctrl);
+    const std::wstring file = EqualsFoldAZ(program, kDefaultTextEditor) ? SystemProgram(L"notepad.exe") : program;
+    StartProgram(file, QuoteArgument(path).c_str(), nullptr, ctrl);
 }
 
 void OpenCommandPrompt(const wchar_t* folder, bool ctrl) {
-    std::wstring parameters = FormatText(L"/k pushd \"%s\"", folder ? folder : L"");
-    StartProgram(L"cmd.exe", parameters.c_str(), ctrl);
+    if (!FitsCommandLine(folder)) {
+        ::OutputDebugStringW(L"Dirvane: no command prompt for a folder name no command line can carry\n");
+        return;
+    }
+    const std::wstring cmd = SystemProgram(L"cmd.exe");
+    const bool unc = folder[0] == L'\\' && folder[1] == L'\\';
+    if (!ctrl && !unc) {
+        // The folder as the working folder: cmd never reads its name. Started directly, since the
+        // shell's start may expand %NAME% in a working folder.
+        std::wstring line = L"\"" + cmd + L"\"";
+        STARTUPINFOW startup = {sizeof(startup)};
+        PROCESS_INFORMATION started = {};
+        if (!::CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, folder,
+                              &startup, &started)) {
+            ::OutputDebugStringW(L"Dirvane: the command prompt could not be started\n");
+            return;
+        }
+        unique_handle process(started.hProcess), thread(started.hThread);
+        return;
+    }
+    // An elevated program starts in the system folder whatever folder it is given, and cmd cannot
+    // work in a UNC folder: cmd changes to the folder itself, its name quoted for cmd.
+    const std::wstring system = SystemProgram(L"");
+    StartProgram(cmd, CommandPromptParameters(folder).c_str(), system.c_str(), ctrl);
 }
 
 bool CopySelectionFromView() {

@@ -16,11 +16,21 @@ bool ConfirmRemoval(HWND owner, const wchar_t* name);
 // the other (letter case ignored), the answer is No, or the operation failed: the caller then jumps.
 bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift);
 
-// Starts the "TextEditor" program (or "notepad.exe") with path as its parameters, elevated with Ctrl.
+// Starts the "TextEditor" program (or the system folder's notepad.exe) with path as its one
+// argument, elevated with Ctrl.
 void OpenInEditor(const wchar_t* path, bool ctrl);
 
-// Starts "cmd.exe" with "/k pushd "<folder>"", elevated with Ctrl.
+// Starts the system folder's cmd.exe in folder, elevated with Ctrl, running nothing else whatever
+// the name holds. Without Ctrl a local folder is the program's working folder and no parameter
+// is passed; elevated (which starts in the system folder) or for a UNC folder it gets
+// CommandPromptParameters(folder). Nothing starts for a name with a quote or a control character.
 void OpenCommandPrompt(const wchar_t* folder, bool ctrl);
+
+// text as one argument of a command line, quoted as CommandLineToArgvW reads it back.
+std::wstring QuoteArgument(const std::wstring& text);
+
+// "/v:off /k pushd "<folder>"" with every % of the folder written so that cmd keeps it a %.
+std::wstring CommandPromptParameters(const wchar_t* folder);
 
 // Puts the paths of the foreground folder view's selected items on the Clipboard, in view order,
 // one a line ("\r\n" between them); a virtual item contributes its display name. True when it put

@@ -1,15 +1,38 @@
 // Initialize: turning what the shell hands over into the handler's selection.
 #include "context_menu.h"
 #include "common/registry.h"
+#include "common/selection_data.h"
 #include <shlwapi.h>
 #include <algorithm>
 
 namespace dv {
 
+namespace {
+
+// True when the desktop's parsing name of list is exactly text.
+bool IsWholeParsingName(PCIDLIST_ABSOLUTE list, const wchar_t* text) {
+    com_ptr<IShellFolder> desktop;
+    STRRET name = {};
+    unique_cotaskmem whole;
+    return SUCCEEDED(::SHGetDesktopFolder(desktop.put())) &&
+           SUCCEEDED(desktop->GetDisplayNameOf(list, SHGDN_FORPARSING, &name)) &&
+           SUCCEEDED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(whole.put()))) && whole &&
+           wcscmp(static_cast<const wchar_t*>(whole.get()), text) == 0;
+}
+
+} // namespace
+
 bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     wmemset(path, 0, kMaxText);
     if (!list) return false;
-    if (::SHGetPathFromIDListW(list, path)) return path[0] != 0;
+    if (::SHGetPathFromIDListW(list, path)) {
+        // A path that fills the buffer may have been cut: only the whole parsing name tells.
+        if (wcslen(path) >= kMaxText - 1 && !IsWholeParsingName(list, path)) {
+            path[0] = 0;
+            return false;
+        }
+        return path[0] != 0;
+    }
     path[kMaxText - 1] = 0;
     // Some shells leave a virtual folder's parsing name behind from the second character on.
     if (path[0] == 0 && path[1] == L':' && path[2] == L'{') {
@@ -76,24 +99,41 @@ void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths) {
 
 HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    unique_stgmedium medium;
-    if (SUCCEEDED(dataObject->GetData(&format, &medium))) {
-        global_lock<DROPFILES> drop(medium.hGlobal);
-        if (!drop) return E_INVALIDARG;
-        HDROP files = static_cast<HDROP>(medium.hGlobal);
-        selectionCount = ::DragQueryFileW(files, 0xFFFFFFFF, nullptr, 0);
-        if (selectionCount == 0) return E_FAIL;
-        for (UINT i = 0; i < selectionCount; ++i) {
-            wchar_t name[kMaxText] = {};
-            if (::DragQueryFileW(files, i, name, kMaxText) == 0) return E_FAIL;
-            if (!::PathIsDirectoryW(name) && selectionCount >= 2) ::PathRemoveFileSpecW(name);
-            selection.emplace_back(name);
+    {
+        unique_stgmedium medium;
+        if (SUCCEEDED(dataObject->GetData(&format, &medium))) {
+            std::vector<std::wstring> names;
+            if (medium.tymed != TYMED_HGLOBAL || !ReadDropFiles(medium.hGlobal, names)) {
+                ::OutputDebugStringW(L"Dirvane: malformed file list refused\n");
+                return E_INVALIDARG;
+            }
+            if (names.empty()) return E_FAIL;
+            // A name the handler's buffers cannot hold whole refuses the selection: acting on a cut
+            // name would act on one of its folders.
+            for (const std::wstring& name : names) {
+                if (name.size() >= kMaxText) {
+                    ::OutputDebugStringW(L"Dirvane: selection with a name too long refused\n");
+                    return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+                }
+            }
+            selectionCount = static_cast<UINT>(names.size());
+            for (const std::wstring& name : names) {
+                wchar_t path[kMaxText];
+                CopyText(path, kMaxText, name.c_str());
+                if (!::PathIsDirectoryW(path) && selectionCount >= 2) ::PathRemoveFileSpecW(path);
+                selection.emplace_back(path);
+            }
+            return S_OK;
         }
-        return S_OK;
     }
 
     format.cfFormat = static_cast<CLIPFORMAT>(::RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    unique_stgmedium medium;
     if (FAILED(dataObject->GetData(&format, &medium))) return E_INVALIDARG;
+    if (medium.tymed != TYMED_HGLOBAL || !IsSoundIdListArray(medium.hGlobal)) {
+        ::OutputDebugStringW(L"Dirvane: malformed item list array refused\n");
+        return E_INVALIDARG;
+    }
     global_lock<CIDA> ida(medium.hGlobal);
     if (!ida) return E_INVALIDARG;
     const CIDA* cida = ida.get();

@@ -64,24 +64,15 @@ public:
     STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 };
 
-class DropObject final : public DataObjectBase {
+// Offers one format as a copy of fixed bytes in global memory (or nothing at all).
+class BlobObject final : public DataObjectBase {
 public:
-    DropObject(std::vector<std::wstring> paths, bool offerDrop) : paths_(std::move(paths)), offerDrop_(offerDrop) {}
+    BlobObject(CLIPFORMAT format, std::vector<BYTE> bytes, bool offer)
+        : format_(format), bytes_(std::move(bytes)), offer_(offer) {}
     STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
-        if (!offerDrop_ || format->cfFormat != CF_HDROP || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
-        size_t chars = 1;
-        for (const auto& p : paths_) chars += p.size() + 1;
-        HGLOBAL memory = ::GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-        auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        auto* text = reinterpret_cast<wchar_t*>(drop + 1);
-        for (const auto& p : paths_) {
-            std::memcpy(text, p.c_str(), (p.size() + 1) * sizeof(wchar_t));
-            text += p.size() + 1;
-        }
-        *text = 0;
-        ::GlobalUnlock(memory);
+        if (QueryGetData(format) != S_OK || !(format->tymed & TYMED_HGLOBAL)) return DV_E_FORMATETC;
+        HGLOBAL memory = CopyToGlobal(bytes_);
+        if (!memory) return E_OUTOFMEMORY;
         medium->tymed = TYMED_HGLOBAL;
         medium->hGlobal = memory;
         medium->pUnkForRelease = nullptr;
@@ -89,7 +80,7 @@ public:
     }
     STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
     STDMETHODIMP QueryGetData(FORMATETC* format) override {
-        return offerDrop_ && format->cfFormat == CF_HDROP ? S_OK : DV_E_FORMATETC;
+        return offer_ && format->cfFormat == format_ ? S_OK : DV_E_FORMATETC;
     }
     STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC* out) override {
         out->ptd = nullptr;
@@ -99,8 +90,9 @@ public:
     STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
 
 private:
-    std::vector<std::wstring> paths_;
-    bool offerDrop_;
+    CLIPFORMAT format_;
+    std::vector<BYTE> bytes_;
+    bool offer_;
 };
 
 class NoDropObject final : public DataObjectBase {
@@ -128,8 +120,37 @@ dv::com_ptr<IDataObject> WithoutDropList(dv::com_ptr<IDataObject> inner) {
     return dv::com_ptr<IDataObject>(new NoDropObject(std::move(inner)), false);
 }
 
+HGLOBAL CopyToGlobal(const std::vector<BYTE>& bytes) {
+    // Of 0 bytes, a discarded block: it cannot even be locked.
+    HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes.empty() ? 0 : bytes.size());
+    if (memory && !bytes.empty()) {
+        dv::global_lock<BYTE> locked(memory);
+        if (locked) std::memcpy(locked.get(), bytes.data(), bytes.size());
+    }
+    return memory;
+}
+
+std::vector<BYTE> DropFilesBlock(const std::vector<std::wstring>& paths) {
+    std::vector<BYTE> block(sizeof(DROPFILES));
+    DROPFILES header = {};
+    header.pFiles = sizeof(DROPFILES);
+    header.fWide = TRUE;
+    std::memcpy(block.data(), &header, sizeof(header));
+    auto append = [&block](const std::wstring& text) {
+        const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
+        block.insert(block.end(), bytes, bytes + (text.size() + 1) * sizeof(wchar_t));
+    };
+    for (const auto& p : paths) append(p);
+    append(L"");
+    return block;
+}
+
+dv::com_ptr<IDataObject> BlobDataObject(CLIPFORMAT format, std::vector<BYTE> bytes) {
+    return dv::com_ptr<IDataObject>(new BlobObject(format, std::move(bytes), true), false);
+}
+
 dv::com_ptr<IDataObject> DropDataObject(const std::vector<std::wstring>& paths, bool offerDrop) {
-    return dv::com_ptr<IDataObject>(new DropObject(paths, offerDrop), false);
+    return dv::com_ptr<IDataObject>(new BlobObject(CF_HDROP, DropFilesBlock(paths), offerDrop), false);
 }
 
 } // namespace dvtest

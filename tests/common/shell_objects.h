@@ -18,6 +18,12 @@ dv::com_ptr<IDataObject> DesktopDataObject(const std::vector<std::wstring>& pars
 
 // A data object with CF_HDROP holding exactly these paths; with offerDrop false it offers no format.
 dv::com_ptr<IDataObject> DropDataObject(const std::vector<std::wstring>& paths, bool offerDrop = true);
+// The CF_HDROP block (wide names) of these paths.
+std::vector<BYTE> DropFilesBlock(const std::vector<std::wstring>& paths);
+// A data object that offers format as exactly these bytes, whatever they hold.
+dv::com_ptr<IDataObject> BlobDataObject(CLIPFORMAT format, std::vector<BYTE> bytes);
+// The bytes in new movable global memory (a discarded block when there are none); null on failure.
+HGLOBAL CopyToGlobal(const std::vector<BYTE>& bytes);
 
 // Wraps a data object so that it refuses CF_HDROP, as the shell's does for virtual folders.
 dv::com_ptr<IDataObject> WithoutDropList(dv::com_ptr<IDataObject> inner);

@@ -218,7 +218,9 @@ TEST_F(TessalyTool, SearchWritesTheExactRecordOfEveryProcessThatLoadedTheModule)
     auto windowed = StartHelper(L"tess_helper.exe", L"Probe window \u00e9 \u4e2d");
     auto described = StartHelper(L"tess_helper_described.exe");
     auto plain = StartHelper(L"tess_helper.exe");  // its description is German only
-    ASSERT_TRUE(windowed && described && plain);
+    // A title that would forge a second record were its line breaks written.
+    auto forging = StartHelper(L"tess_helper.exe", L"Forged\r\n1\r\nx.exe\r\nC:\\x.exe\r\n\r\n9\tend\x7f");
+    ASSERT_TRUE(windowed && described && plain && forging);
     const std::wstring out = Out64(L"found.txt");
     folder64->MakeFile(L"found.txt", "left from an earlier search\r\n");
 
@@ -227,6 +229,7 @@ TEST_F(TessalyTool, SearchWritesTheExactRecordOfEveryProcessThatLoadedTheModule)
         Record(windowed->pid, "Probe window \xe9 ?", windowed->image),
         Record(described->pid, "Tessaly probe described", described->image),
         Record(plain->pid, "Process Id: " + std::to_string(plain->pid), plain->image),
+        Record(forging->pid, "Forged  1  x.exe  C:\\x.exe    9 end ", forging->image),
     };
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(Records(ReadBytes(out)), expected);

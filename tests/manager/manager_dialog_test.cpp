@@ -5,6 +5,7 @@
 #include "common/registry.h"
 #include "common/system.h"
 #include "common/test_support.h"
+#include "common/shell_objects.h"
 #include "common/text.h"
 #include "manager/manager.h"
 #include "manager/manager_dlg.h"
@@ -549,6 +550,14 @@ TEST_F(ManagerTest, PasteFromExplorerAddsEachFolderOnceInCodeUnitOrder) {
 
     OpenMenu(*s, 0);
     EXPECT_TRUE(MenuState(*s, ID_FOLDER_PASTE) & MF_GRAYED) << "nothing to paste";
+    // A file list of another program whose names lie far outside its memory: the menu opens,
+    // nothing to paste.
+    std::vector<BYTE> malformed = dvtest::DropFilesBlock({folder});
+    const DWORD farOffset = 0x7FFFFFF0;
+    memcpy(malformed.data() + offsetof(DROPFILES, pFiles), &farOffset, sizeof(farOffset));
+    clipboard.PutBlock(malformed);
+    OpenMenu(*s, 0);
+    EXPECT_TRUE(MenuState(*s, ID_FOLDER_PASTE) & MF_GRAYED) << "a malformed list";
     Command(*s, ID_ACCEL_PASTE);  // the shortcut works anyway and does nothing
     PostKey(Tree(*s), VK_INSERT);  // a marker: once its dialog shows, the paste has run
     HWND item = s->WaitForWindow(kItemTitle);

@@ -1,5 +1,6 @@
 #include "manager_driver.h"
 #include "common/test_support.h"
+#include "common/shell_objects.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include <ole2.h>
@@ -217,22 +218,15 @@ ClipboardFiles::ClipboardFiles()
 ClipboardFiles::~ClipboardFiles() { Put({}); }
 
 void ClipboardFiles::Put(const std::vector<std::wstring>& files) {
+    PutBlock(files.empty() ? std::vector<BYTE>() : dvtest::DropFilesBlock(files));
+}
+
+void ClipboardFiles::PutBlock(const std::vector<BYTE>& block) {
     if (!::OpenClipboard(owner_.get())) return;
     ::EmptyClipboard();
-    if (!files.empty()) {
-        size_t chars = 1;
-        for (const auto& f : files) chars += f.size() + 1;
-        HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(DROPFILES) + chars * sizeof(wchar_t));
-        auto* drop = static_cast<DROPFILES*>(::GlobalLock(memory));
-        drop->pFiles = sizeof(DROPFILES);
-        drop->fWide = TRUE;
-        wchar_t* text = reinterpret_cast<wchar_t*>(drop + 1);
-        for (const auto& f : files) {
-            memcpy(text, f.c_str(), f.size() * sizeof(wchar_t));
-            text += f.size() + 1;
-        }
-        ::GlobalUnlock(memory);
-        if (!::SetClipboardData(CF_HDROP, memory)) ::GlobalFree(memory);
+    if (!block.empty()) {
+        HGLOBAL memory = dvtest::CopyToGlobal(block);
+        if (memory && !::SetClipboardData(CF_HDROP, memory)) ::GlobalFree(memory);
     }
     ::CloseClipboard();
 }

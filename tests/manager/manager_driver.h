@@ -78,12 +78,13 @@ std::wstring MessageBoxText(HWND box);
 void Screenshot(const char* name);
 
 // Puts a file list (CF_HDROP) on the Clipboard, owned by a message-only window of the test thread;
-// an empty list empties the Clipboard, as does the destructor.
+// an empty list empties the Clipboard, as does the destructor. PutBlock puts any bytes there.
 class ClipboardFiles {
 public:
     ClipboardFiles();
     ~ClipboardFiles();
     void Put(const std::vector<std::wstring>& files);
+    void PutBlock(const std::vector<BYTE>& block);
 
 private:
     dv::unique_hwnd owner_;

@@ -539,44 +539,138 @@ TEST_F(MenuCom, BookmarkAndUnbookmark) {
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{alpha + L"|Alpha"}));
 }
 
-TEST_F(MenuCom, EditorAndCommandPromptGetTheirParameters) {
-    SetAddOns(1, 1, 0);
-    std::wstring folder = scratch_.MakeFolder(L"My Data");
-    std::wstring file = scratch_.MakeFile(L"My Data\\read me.txt");
+// Names that cmd would read as commands, variables or groups, and a blank.
+const wchar_t* const kAwkwardNames[] = {L"My Data", L"%CMDCMDLINE%&calc&", L"a%PATH%b%", L"x^y!PATH!z", L"(p) & q"};
+
+std::wstring SystemProgram(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    ::GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder) + L"\\" + name;
+}
+
+TEST_F(MenuCom, EditorGetsThePathAsExactlyOneArgument) {
+    SetAddOns(1, 0, 0);
     std::wstring editor = scratch_ / L"editor.exe", record = scratch_ / L"record.txt";
     ASSERT_TRUE(::CopyFileW((dvtest::ProgramFolder() + L"\\arg_recorder.exe").c_str(), editor.c_str(), FALSE));
     ::SetEnvironmentVariableW(L"DIRVANE_RECORD", record.c_str());
-    WriteTextEditor(editor.c_str());
-    auto invoke = [&](const wchar_t* caption, bool ctrl) {
+    auto open = [&](const std::wstring& folder, const std::wstring& name, bool ctrl) {
         Menu m;
-        EXPECT_EQ(m.Items(folder, {L"read me.txt"}), S_OK);
+        EXPECT_EQ(m.Items(folder, {name}), S_OK);
         m.Query();
-        UINT offset = m.Offset(caption);
+        UINT offset = m.Offset(L"Open in Editor");
         EXPECT_NE(offset, kNone) << Describe(m.Rows());
         HeldKeys keys(ctrl, false);
         EXPECT_EQ(m.Invoke(offset), S_OK);
     };
-    auto recorded = [&] {
-        std::wstring text = ReadTextFile(record);
-        return text.substr(0, text.find_first_of(L"\r\n"));
+    auto arguments = [](const std::wstring& line) {
+        int count = 0;
+        LPWSTR* args = ::CommandLineToArgvW(line.c_str(), &count);
+        std::vector<std::wstring> list(args, args + (args ? count : 0));
+        ::LocalFree(args);
+        return list;
     };
+    for (const wchar_t* name : kAwkwardNames) {
+        std::wstring folder = scratch_.MakeFolder(name);
+        std::wstring file = scratch_.MakeFile((std::wstring(name) + L"\\" + name + L".txt").c_str());
+        WriteTextEditor(editor.c_str());
+        ::DeleteFileW(record.c_str());
+        open(folder, file.substr(folder.size() + 1), false);
+        std::wstring recorded;
+        ASSERT_TRUE(dvtest::WaitFor([&] { return !(recorded = ReadTextFile(record)).empty(); })) << file;
+        EXPECT_EQ(arguments(recorded.substr(0, recorded.find_first_of(L"\r\n"))),
+                  (std::vector<std::wstring>{editor, file}));
 
-    invoke(L"Open in Editor", false);
-    ASSERT_TRUE(dvtest::WaitFor([&] { return !recorded().empty(); }));
-    const std::wstring quotedFile = L"\"" + file + L"\"";
-    EXPECT_EQ(recorded().substr(recorded().size() - quotedFile.size()), quotedFile) << recorded();
+        // Without an editor of one's own: the system folder's notepad, elevated with Ctrl.
+        ResetTextEditor();
+        open(folder, file.substr(folder.size() + 1), true);
+        StartedProgram notepad = NewChild(L"notepad.exe");
+        EXPECT_TRUE(SamePath(notepad.image, SystemProgram(L"notepad.exe"))) << notepad.image;
+        auto args = arguments(notepad.commandLine);
+        EXPECT_EQ(std::vector<std::wstring>(args.begin() + (args.empty() ? 0 : 1), args.end()),
+                  std::vector<std::wstring>{file}) << notepad.commandLine;
+    }
+}
 
-    ResetTextEditor();
-    invoke(L"Open in Editor", true);  // elevated: "runas"
-    std::wstring notepad = CommandLineOfNewChild(L"notepad.exe");
-    EXPECT_NE(notepad.find(quotedFile), std::wstring::npos) << notepad;
+TEST_F(MenuCom, CommandPromptOpensInExactlyTheFolderWhateverItsName) {
+    SetAddOns(0, 1, 0);
+    for (const wchar_t* name : kAwkwardNames) {
+        const std::wstring folder = scratch_.MakeFolder(name);
+        // Elevated, cmd gets the folder quoted, each % written as one that cmd keeps a %.
+        std::wstring quoted;
+        for (wchar_t c : folder) quoted += c == L'%' ? std::wstring(L"%%cd:~,%") : std::wstring(1, c);
+        for (bool ctrl : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "ctrl " << ctrl << " folder " << testing::PrintToString(folder));
+            Menu m;
+            ASSERT_EQ(m.Background(folder), S_OK);
+            m.Query();
+            UINT offset = m.Offset(L"Command prompt from this folder");
+            ASSERT_NE(offset, kNone) << Describe(m.Rows());
+            {
+                HeldKeys keys(ctrl, false);
+                EXPECT_EQ(m.Invoke(offset), S_OK);
+            }
+            StartedProgram cmd =
+                NewChild(L"cmd.exe", [&](const StartedProgram& p) { return SamePath(p.currentDirectory, folder + L"\\"); });
+            EXPECT_TRUE(SamePath(cmd.image, SystemProgram(L"cmd.exe"))) << cmd.image;
+            EXPECT_EQ(cmd.Parameters(), ctrl ? L"/v:off /k pushd \"" + quoted + L"\"" : L"");
+            EXPECT_TRUE(SamePath(cmd.currentDirectory, folder + L"\\")) << cmd.currentDirectory;
+        }
+    }
+    // A UNC folder, which cmd cannot start in: the same quoted parameters, started in the system folder.
+    Menu m;
+    ASSERT_EQ(m.Drop({L"\\\\server\\share\\a%OS%&b\\x.txt"}), S_OK);
+    m.Query();
+    EXPECT_EQ(m.Invoke(m.Offset(L"Command prompt from this folder")), S_OK);
+    StartedProgram cmd = NewChild(L"cmd.exe");
+    EXPECT_EQ(cmd.Parameters(), L"/v:off /k pushd \"\\\\server\\share\\a%%cd:~,%OS%%cd:~,%&b\"");
+}
 
-    // A selected file opens the prompt in its folder.
-    invoke(L"Command prompt from this folder", false);
-    std::wstring prompt = CommandLineOfNewChild(L"cmd.exe");
-    const std::wstring parameters = L"/k pushd \"" + folder + L"\"";
-    ASSERT_GE(prompt.size(), parameters.size()) << prompt;
-    EXPECT_EQ(prompt.substr(prompt.size() - parameters.size()), parameters) << prompt;
+TEST_F(MenuCom, ANameTooLongForTheHandlerNeverActsOnItsFolder) {
+    std::wstring destination = scratch_.MakeFolder(L"Destination");
+    { Seed seed; seed.Add(destination, L"Destination"); }
+    BrowserWindow explorer;
+    // A selected file inside a folder of the given length; its path fits the handler's 259
+    // characters or does not.
+    for (size_t folderLength : {253u, 259u}) {
+        const std::wstring name(folderLength - scratch_.path().size() - 1, L'd');
+        const std::wstring folder = scratch_ / name.c_str(), file = folder + L"\\f.txt";
+        const std::wstring longFolder = L"\\\\?\\" + folder, sibling = longFolder + L"\\sibling.txt";
+        // Removed before and after: the scratch folder's own clean-up cannot reach so long a path.
+        auto remove = [&] {
+            ::DeleteFileW((L"\\\\?\\" + file).c_str());
+            ::DeleteFileW(sibling.c_str());
+            ::RemoveDirectoryW(longFolder.c_str());
+        };
+        remove();
+        std::shared_ptr<void> removeLater(nullptr, [&](void*) { remove(); });
+        ASSERT_TRUE(::CreateDirectoryW(longFolder.c_str(), nullptr));
+        for (const std::wstring& path : {L"\\\\?\\" + file, sibling})
+            dv::unique_hfile(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+
+        // As a file list, and as the item list array alone that virtual folders' data objects offer.
+        for (bool itemLists : {false, true}) {
+            SCOPED_TRACE(testing::Message() << "folder length " << folderLength << " item lists " << itemLists);
+            if (itemLists && file.size() >= 260) continue;  // Wine's shell cannot parse such a path at all
+            Menu m;
+            auto data = itemLists ? dvtest::WithoutDropList(dvtest::ShellDataObject(folder, {L"f.txt"}))
+                                  : dvtest::DropDataObject({file});
+            ASSERT_TRUE(data);
+            const HRESULT hr = m.init->Initialize(nullptr, data.get(), nullptr);
+            m.Query();
+            HeldKeys keys(true, true);
+            Answerer answerer(L"Dirvane", IDNO);
+            m.Invoke(0, explorer.window());
+            if (file.size() < 260) {
+                EXPECT_EQ(hr, S_OK);
+                EXPECT_EQ(answerer.Text(), L"Move \"" + file + L"\"\nto \"" + destination + L"\"?");
+            } else {
+                EXPECT_TRUE(FAILED(hr));
+                EXPECT_FALSE(answerer.Answered()) << answerer.Text();
+            }
+        }
+        EXPECT_NE(::GetFileAttributesW(sibling.c_str()), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetFileAttributesW((L"\\\\?\\" + destination + L"\\" + name).c_str()), INVALID_FILE_ATTRIBUTES);
+    }
 }
 
 TEST_F(MenuCom, CopyPathsPutsTheSelectionOnTheClipboard) {

@@ -335,23 +335,42 @@ void SetClipboardText(const std::wstring& text) {
 
 namespace {
 
-// The command line of another process, read from its process parameters.
-std::wstring CommandLineOf(HANDLE process) {
+// The head of another process's RTL_USER_PROCESS_PARAMETERS, up to its command line.
+struct ParametersHead {
+    BYTE flags[16];
+    HANDLE console[5];
+    UNICODE_STRING currentDirectory;
+    HANDLE currentDirectoryHandle;
+    UNICODE_STRING dllPath, imagePath, commandLine;
+};
+
+std::wstring ReadString(HANDLE process, const UNICODE_STRING& text) {
+    std::wstring value(text.Length / sizeof(wchar_t), L'\0');
+    SIZE_T read = 0;
+    if (!::ReadProcessMemory(process, text.Buffer, value.data(), text.Length, &read)) return L"";
+    return value;
+}
+
+// What another process was started with, read from its process parameters and its image.
+StartedProgram ReadStartedProgram(HANDLE process) {
     using QueryFn = NTSTATUS(NTAPI*)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
     auto query = reinterpret_cast<QueryFn>(
         ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationProcess"));
     PROCESS_BASIC_INFORMATION basic = {};
-    if (!query || query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return L"";
+    if (!query || query(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) != 0) return {};
     PEB peb = {};
-    RTL_USER_PROCESS_PARAMETERS parameters = {};
+    ParametersHead parameters = {};
     SIZE_T read = 0;
     if (!::ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), &read) ||
         !::ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters), &read))
-        return L"";
-    std::wstring line(parameters.CommandLine.Length / sizeof(wchar_t), L'\0');
-    if (!::ReadProcessMemory(process, parameters.CommandLine.Buffer, line.data(), parameters.CommandLine.Length, &read))
-        return L"";
-    return line;
+        return {};
+    StartedProgram program;
+    program.commandLine = ReadString(process, parameters.commandLine);
+    program.currentDirectory = ReadString(process, parameters.currentDirectory);
+    wchar_t image[MAX_PATH * 2];
+    DWORD size = ARRAYSIZE(image);
+    if (::QueryFullProcessImageNameW(process, 0, image, &size)) program.image.assign(image, size);
+    return program;
 }
 
 DWORD FindChild(const wchar_t* exeName) {
@@ -367,18 +386,28 @@ DWORD FindChild(const wchar_t* exeName) {
 
 } // namespace
 
-std::wstring CommandLineOfNewChild(const wchar_t* exeName) {
+std::wstring StartedProgram::Parameters() const {
+    size_t end = commandLine[0] == L'"' ? commandLine.find(L'"', 1) : commandLine.find(L' ');
+    if (end == std::wstring::npos) return L"";
+    end = commandLine.find_first_not_of(L' ', end + 1);
+    return end == std::wstring::npos ? L"" : commandLine.substr(end);
+}
+
+StartedProgram NewChild(const wchar_t* exeName, const std::function<bool(const StartedProgram&)>& settled) {
     DWORD id = 0;
-    if (!dvtest::WaitFor([&] { return (id = FindChild(exeName)) != 0; }, std::chrono::seconds(15))) return L"";
+    if (!dvtest::WaitFor([&] { return (id = FindChild(exeName)) != 0; }, std::chrono::seconds(15))) return {};
     dv::unique_handle process(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE |
                                                 SYNCHRONIZE, FALSE, id));
-    if (!process) return L"";
-    std::wstring line;
-    // The parameters are in place once the process runs; read until they are.
-    dvtest::WaitFor([&] { return !(line = CommandLineOf(process.get())).empty(); }, std::chrono::seconds(5));
+    if (!process) return {};
+    StartedProgram program;
+    // The parameters are in place once the process runs; read until they are, and it has settled.
+    dvtest::WaitFor([&] {
+        program = ReadStartedProgram(process.get());
+        return !program.commandLine.empty() && (!settled || settled(program));
+    }, std::chrono::seconds(10));
     ::TerminateProcess(process.get(), 0);
     ::WaitForSingleObject(process.get(), 10000);
-    return line;
+    return program;
 }
 
 } // namespace menutest

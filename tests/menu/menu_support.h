@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shobjidl.h>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -91,8 +92,17 @@ std::wstring ReadTextFile(const std::wstring& path);
 std::wstring ClipboardText();
 void SetClipboardText(const std::wstring& text);
 
-// A child process of this process named exeName (e.g. L"cmd.exe") that appeared, its command line
-// read, then ended. Empty when none appeared in time.
-std::wstring CommandLineOfNewChild(const wchar_t* exeName);
+// What a started program received.
+struct StartedProgram {
+    std::wstring image;             // the full path of its executable
+    std::wstring commandLine;
+    std::wstring currentDirectory;  // with its trailing backslash
+    // The command line after the program's name and the blanks behind it.
+    std::wstring Parameters() const;
+};
+// A child process of this process named exeName (e.g. L"cmd.exe") that appeared, read until it has
+// a command line and settled holds for it (or ten seconds passed), then ended. Empty when none
+// appeared in time.
+StartedProgram NewChild(const wchar_t* exeName, const std::function<bool(const StartedProgram&)>& settled = nullptr);
 
 } // namespace menutest

@@ -488,29 +488,38 @@ TEST_F(MenuCom, CtrlCopiesAndCtrlShiftMovesAfterTheQuestion) {
     EXPECT_EQ(explorer.Browsed().size(), 1u);
 }
 
-TEST_F(MenuCom, NoQuestionWhereCopyingMakesNoSense) {
+// Copying asks only where it makes sense: never into the folder itself or one inside it, judged by
+// whole path components (C:\Data into C:\Database is a copy like any other).
+TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
     std::wstring data = scratch_.MakeFolder(L"Data");
-    std::wstring reports = scratch_.MakeFolder(L"Data\\Reports"), database = scratch_.MakeFolder(L"Database");
     std::wstring upper = data;
     for (wchar_t& ch : upper) ch = static_cast<wchar_t>(::towupper(ch));
+    const struct {
+        std::wstring bookmark;
+        bool asks;
+    } cases[] = {
+        {scratch_.MakeFolder(L"Data\\Reports"), false},
+        {upper, false},
+        {scratch_.MakeFolder(L"Database"), true},
+        {scratch_.MakeFolder(L"Dat"), true},
+        {kComputer, false},
+    };
     {
         Seed seed;
-        seed.Add(reports, L"Reports");
-        seed.Add(upper, L"Upper");
-        seed.Add(database, L"Database");
-        seed.Add(kComputer, L"Computer");
+        for (const auto& c : cases) seed.Add(c.bookmark, L"x");
     }
     BrowserWindow explorer;
     Menu m;
     ASSERT_EQ(m.Background(data), S_OK);
     m.Query();
     HeldKeys keys(true, true);
-    Answerer answerer(L"Dirvane", IDNO);
-    for (UINT offset = 0; offset < 4; ++offset) EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
-    EXPECT_FALSE(answerer.Answered()) << answerer.Text();
-    ASSERT_EQ(explorer.Browsed().size(), 4u);
-    EXPECT_TRUE(SamePath(explorer.Browsed()[2], database));
-    EXPECT_TRUE(::PathIsDirectoryW(reports.c_str()));
+    for (UINT offset = 0; offset < ARRAYSIZE(cases); ++offset) {
+        Answerer answerer(L"Dirvane", IDNO);
+        EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
+        EXPECT_EQ(answerer.Answered(), cases[offset].asks) << offset << ": " << answerer.Text();
+    }
+    ASSERT_EQ(explorer.Browsed().size(), ARRAYSIZE(cases));  // No, or no question: the window jumps
+    EXPECT_TRUE(::PathIsDirectoryW(cases[0].bookmark.c_str()));
 }
 
 TEST_F(MenuCom, BookmarkAndUnbookmark) {
@@ -537,6 +546,30 @@ TEST_F(MenuCom, BookmarkAndUnbookmark) {
                                    L"be deleted as well!");
     }
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{alpha + L"|Alpha"}));
+}
+
+// Yes removes what the question names: every selected folder's bookmarks, with their sub-items.
+TEST_F(MenuCom, UnbookmarkRemovesEverySelectedFolderWithItsSubItems) {
+    std::wstring alpha = scratch_.MakeFolder(L"Alpha"), beta = scratch_.MakeFolder(L"Beta");
+    std::wstring other = scratch_.MakeFolder(L"Other");
+    {
+        Seed seed;
+        seed.Add(alpha, L"Alpha");
+        BookmarkItem* group = seed.Add(beta, L"Beta");
+        seed.Add(other, L"Nested", 0, group);
+        seed.Add(other, L"Other");
+    }
+    Menu m;
+    ASSERT_EQ(m.Items(scratch_.path(), {L"Alpha", L"Beta"}), S_OK);
+    m.Query();
+    UINT offset = m.Offset(L"Unbookmark \"Beta\" + 1 more items");
+    ASSERT_NE(offset, kNone) << Describe(m.Rows());
+    Answerer answerer(L"Remove Item - Dirvane", IDYES);
+    EXPECT_EQ(m.Invoke(offset), S_OK);
+    EXPECT_EQ(answerer.Text(), L"Remove \"Beta\" + 1 more items from Dirvane Bookmarks?\n\nWARNING:\nAll the "
+                               L"subitems (if any) will be deleted as well!");
+    EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{other + L"|Other"}));
+    EXPECT_EQ(CountDescendants(LoadBookmarkTree()->root), 1u);
 }
 
 TEST_F(MenuCom, EditorAndCommandPromptGetTheirParameters) {

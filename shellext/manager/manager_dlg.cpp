@@ -180,7 +180,7 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         Layout();
     }
 
-    storeWatcher_.Start(m_hWnd, kStoreChangedMessage, kProductKeyPath);
+    storeWatcher_.Start(m_hWnd, kStoreChangedMessage, kItemsKeyPath);
     if (checkForUpdatesOnOpen_) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_HELP_CHECK_UPDATES, 0), 0);
     return TRUE;  // the dialog manager focuses the first tab stop, the tree
 }
@@ -522,15 +522,36 @@ LRESULT CManagerDlg::OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&) {
     return 0;
 }
 
+LRESULT CManagerDlg::OnTimer(UINT, WPARAM id, LPARAM, BOOL& handled) {
+    if (id != kReloadTimer) {
+        handled = FALSE;
+        return 0;
+    }
+    ::KillTimer(m_hWnd, kReloadTimer);
+    ReloadWhenIdle();
+    return 0;
+}
+
 void CManagerDlg::ReloadWhenIdle() {
     // A command that waits on a window of ours holds items of the tree; it calls again when done.
     if (!reloadPending_ || ManagerAcceleratorsSuspended || ColorListDropped()) return;
+    // At least as long between two reloads as the last one took, and never under 200 ms.
+    const DWORD gap = std::max<DWORD>(200, lastReloadCost_);
+    const DWORD since = ::GetTickCount() - lastReloadEnd_;
+    if (lastReloadEnd_ != 0 && since < gap) {
+        ::SetTimer(m_hWnd, kReloadTimer, gap - since, nullptr);
+        return;
+    }
     reloadPending_ = false;
+    const DWORD start = ::GetTickCount();
     try {
         ReloadTree();
     } catch (...) {
         ::OutputDebugStringW(L"Dirvane: the manager could not show the bookmarks changed elsewhere\n");
     }
+    lastReloadEnd_ = ::GetTickCount();
+    lastReloadCost_ = lastReloadEnd_ - start;
+    if (lastReloadEnd_ == 0) lastReloadEnd_ = 1;  // 0 means "never"
 }
 
 HTREEITEM CManagerDlg::FindNodeByKeyPath(const std::wstring& keyPath) const {

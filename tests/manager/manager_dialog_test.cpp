@@ -211,6 +211,9 @@ TEST_F(ManagerTest, EmptyTreeOffersOnlyNew) {
         EXPECT_FALSE(::IsWindowEnabled(s->control(id))) << id;
     EXPECT_TRUE(MenuState(*s, ID_FOLDER_SORT_AZ) & MF_GRAYED);
     EXPECT_FALSE(MenuState(*s, ID_FOLDER_EXIT) & MF_GRAYED);
+    // Without the tree's key the manager watches the key above it: the first bookmark shows too.
+    SeedItem(L"1", L"C:\\windows", L"First", 1);
+    EXPECT_TRUE(dvtest::WaitFor([&] { return FindNode(Tree(*s), L"First") != nullptr; }, std::chrono::milliseconds(1500)));
 }
 
 // ---- Shortcuts through the hook -----------------------------------------------------------

@@ -524,6 +524,7 @@ TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
 
 TEST_F(MenuCom, BookmarkAndUnbookmark) {
     std::wstring alpha = scratch_.MakeFolder(L"Alpha"), beta = scratch_.MakeFolder(L"Beta");
+    std::wstring other = scratch_.MakeFolder(L"Other");
     {
         Menu m;
         ASSERT_EQ(m.Items(scratch_.path(), {L"Alpha", L"Beta"}), S_OK);
@@ -534,40 +535,31 @@ TEST_F(MenuCom, BookmarkAndUnbookmark) {
     }
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{beta + L"|Beta", alpha + L"|Alpha"}));
 
-    for (int answer : {IDNO, IDYES}) {
+    // The question comes first; Yes removes what it names.
+    auto unbookmark = [&](const std::vector<std::wstring>& names, const std::wstring& caption, int answer) {
         Menu m;
-        ASSERT_EQ(m.Background(beta), S_OK);
+        EXPECT_EQ(m.Items(scratch_.path(), names), S_OK);
         m.Query();
-        UINT offset = m.Offset(L"Unbookmark \"Beta\"");
-        ASSERT_NE(offset, kNone) << Describe(m.Rows());
+        UINT offset = m.Offset(caption);
+        EXPECT_NE(offset, kNone) << Describe(m.Rows());
         Answerer answerer(L"Remove Item - Dirvane", answer);
         EXPECT_EQ(m.Invoke(offset), S_OK);
-        EXPECT_EQ(answerer.Text(), L"Remove \"Beta\" from Dirvane Bookmarks?\n\nWARNING:\nAll the subitems (if any) will "
-                                   L"be deleted as well!");
-    }
+        return answerer.Text();
+    };
+    const std::wstring warning = L" from Dirvane Bookmarks?\n\nWARNING:\nAll the subitems (if any) will be deleted as well!";
+    for (int answer : {IDNO, IDYES})
+        EXPECT_EQ(unbookmark({L"Beta"}, L"Unbookmark \"Beta\"", answer), L"Remove \"Beta\"" + warning);
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{alpha + L"|Alpha"}));
-}
 
-// Yes removes what the question names: every selected folder's bookmarks, with their sub-items.
-TEST_F(MenuCom, UnbookmarkRemovesEverySelectedFolderWithItsSubItems) {
-    std::wstring alpha = scratch_.MakeFolder(L"Alpha"), beta = scratch_.MakeFolder(L"Beta");
-    std::wstring other = scratch_.MakeFolder(L"Other");
+    // Several folders, one of them with a sub-item: every one goes, the sub-item with it.
     {
         Seed seed;
-        seed.Add(alpha, L"Alpha");
-        BookmarkItem* group = seed.Add(beta, L"Beta");
-        seed.Add(other, L"Nested", 0, group);
+        seed.Add(other, L"Nested", 0, seed.tree->root.children[0].get());
+        seed.Add(beta, L"Beta");
         seed.Add(other, L"Other");
     }
-    Menu m;
-    ASSERT_EQ(m.Items(scratch_.path(), {L"Alpha", L"Beta"}), S_OK);
-    m.Query();
-    UINT offset = m.Offset(L"Unbookmark \"Beta\" + 1 more items");
-    ASSERT_NE(offset, kNone) << Describe(m.Rows());
-    Answerer answerer(L"Remove Item - Dirvane", IDYES);
-    EXPECT_EQ(m.Invoke(offset), S_OK);
-    EXPECT_EQ(answerer.Text(), L"Remove \"Beta\" + 1 more items from Dirvane Bookmarks?\n\nWARNING:\nAll the "
-                               L"subitems (if any) will be deleted as well!");
+    EXPECT_EQ(unbookmark({L"Alpha", L"Beta"}, L"Unbookmark \"Beta\" + 1 more items", IDYES),
+              L"Remove \"Beta\" + 1 more items" + warning);
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{other + L"|Other"}));
     EXPECT_EQ(CountDescendants(LoadBookmarkTree()->root), 1u);
 }

@@ -8,9 +8,7 @@
 #include "common/text.h"
 #include "manager/manager.h"
 #include "manager/manager_dlg.h"
-#include "menu/context_menu.h"
 #include "menu/images.h"
-#include "common/shell_objects.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include <gtest/gtest.h>
@@ -212,8 +210,16 @@ TEST_F(ManagerTest, EmptyTreeOffersOnlyNew) {
     EXPECT_TRUE(MenuState(*s, ID_FOLDER_SORT_AZ) & MF_GRAYED);
     EXPECT_FALSE(MenuState(*s, ID_FOLDER_EXIT) & MF_GRAYED);
     // Without the tree's key the manager watches the key above it: the first bookmark shows too.
+    auto shows = [&](const wchar_t* text) {
+        return dvtest::WaitFor([&] { return FindNode(Tree(*s), text) != nullptr; }, std::chrono::milliseconds(1500));
+    };
     SeedItem(L"1", L"C:\\windows", L"First", 1);
-    EXPECT_TRUE(dvtest::WaitFor([&] { return FindNode(Tree(*s), L"First") != nullptr; }, std::chrono::milliseconds(1500)));
+    EXPECT_TRUE(shows(L"First"));
+    // The watched key itself deleted and made again (an uninstall that removes the data, a reinstall).
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CURRENT_USER, dvtest::kProductKey));
+    EXPECT_TRUE(dvtest::WaitFor([&] { return ReadTree(Tree(*s)).empty(); }, std::chrono::milliseconds(1500)));
+    SeedItem(L"1", L"C:\\windows", L"Second", 1);
+    EXPECT_TRUE(shows(L"Second"));
 }
 
 // ---- Shortcuts through the hook -----------------------------------------------------------
@@ -855,22 +861,14 @@ TEST_F(ManagerTest, InfoTipIsTheAddress) {
 
 // ---- Changes made elsewhere while the manager is open ----------------------------------------
 
-// The menu in Explorer, as the shell drives it: a folder's background menu and its Bookmark command.
-class MenuHandler : public dv::CDirvaneContextMenu {
-public:
-    void BookmarkFolder(const std::wstring& folder) {
-        dv::unique_pidl list = dvtest::ItemList(folder);
-        dv::unique_hmenu menu(::CreatePopupMenu());
-        ASSERT_EQ(Initialize(list.get(), nullptr, nullptr), S_OK);
-        ASSERT_TRUE(SUCCEEDED(QueryContextMenu(menu.get(), 0, 1, 0x7FFF, CMF_NORMAL)));
-        CMINVOKECOMMANDINFO info = {sizeof(info)};
-        info.lpVerb = MAKEINTRESOURCEA(bookmarkCmd);
-        EXPECT_EQ(InvokeCommand(&info), S_OK);
-    }
-
-protected:
-    bool UpdateIsAvailable() override { return false; }
-};
+// Another process (Explorer, say) adds a top-level bookmark <prefix>0 as the menu's Bookmark
+// command does: a fresh tree, AddBookmark.
+void BookmarkFromAnotherProcess(const std::wstring& prefix) {
+    dv::unique_handle go(::CreateEventW(nullptr, TRUE, TRUE, L"DirvaneManagerTestWriter"));
+    EXPECT_EQ(dvtest::RunProcess(L"\"" + dvtest::ProgramFolder() + L"\\..\\store\\store_writer.exe\" 1 " + prefix +
+                                 L" DirvaneManagerTestWriter"),
+              0u);
+}
 
 TEST_F(ManagerTest, ChangesMadeElsewhereShowWithinASecondKeepingSelectionAndScrollPosition) {
     SeedItem(L"1", L"C:\\windows", L"Windows", 1);
@@ -892,12 +890,8 @@ TEST_F(ManagerTest, ChangesMadeElsewhereShowWithinASecondKeepingSelectionAndScro
         return std::wstring(L"<none>");
     };
 
-    {   // Bookmarked from the menu.
-        auto* handler = new dv::ComObject<MenuHandler>();
-        dv::com_ptr<IContextMenu3> owner(handler);
-        handler->BookmarkFolder(L"C:\\windows\\temp");
-    }
-    EXPECT_TRUE(shown(L"temp", true)) << "within about a second";
+    BookmarkFromAnotherProcess(L"C:\\windows\\temp\\Added");
+    EXPECT_TRUE(shown(L"Added0", true)) << "within about a second";
     EXPECT_EQ(Selected(*s), L"System");
     EXPECT_EQ(firstVisible(), L"Item 10");
 
@@ -917,7 +911,7 @@ TEST_F(ManagerTest, ChangesMadeElsewhereShowWithinASecondKeepingSelectionAndScro
     ::SendMessageW(s->window(), WM_COMMAND, ID_FOLDER_SORT_ZA, 0);  // Zeta before System
     ASSERT_TRUE(dvtest::WaitFor([&] { return g_storeChanges > seen; }));
     EXPECT_EQ(TreeView_GetSelection(Tree(*s)), selected);
-    ::SendMessageW(Tree(*s), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(FindNode(Tree(*s), L"temp")));
+    ::SendMessageW(Tree(*s), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(FindNode(Tree(*s), L"Added0")));
     Screenshot("manager-outside-change");
 }
 

@@ -317,8 +317,8 @@ TEST_F(BookmarksTest, TwoProcessesAddingAtOnceKeepEveryBookmark) {
     dv::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, L"DirvaneStoreWriterGo"));
     ASSERT_TRUE(go);
     std::vector<dv::unique_handle> writers;
-    for (const wchar_t* name : {L"first", L"second"})
-        writers.push_back(dvtest::StartProcess(L"\"" + dvtest::ProgramFolder() + L"\\store_writer.exe\" 200 " + name +
+    for (const wchar_t* prefix : {L"C:\\first\\", L"C:\\second\\"})
+        writers.push_back(dvtest::StartProcess(L"\"" + dvtest::ProgramFolder() + L"\\store_writer.exe\" 200 " + prefix +
                                                L" DirvaneStoreWriterGo"));
     for (const auto& writer : writers) ASSERT_TRUE(writer);
     ::SetEvent(go.get());

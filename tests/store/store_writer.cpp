@@ -1,6 +1,6 @@
 // Another process writing the bookmark store: loads the tree once, waits for the named event, then
-// adds <count> top-level bookmarks C:\<name>\0, C:\<name>\1, ... as the menu and the manager do.
-// Usage: store_writer.exe <count> <name> <event name>
+// adds <count> top-level bookmarks <prefix>0, <prefix>1, ... as the menu's Bookmark command does.
+// Usage: store_writer.exe <count> <prefix> <event name>
 #include "store/bookmarks.h"
 #include <cwchar>
 #include <string>
@@ -13,7 +13,7 @@ int wmain(int argc, wchar_t** argv) {
     if (!tree || !go || ::WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 3;
     ::CloseHandle(go);
     for (int i = 0; i < count; ++i) {
-        const std::wstring address = std::wstring(L"C:\\") + argv[2] + L"\\" + std::to_wstring(i);
+        const std::wstring address = argv[2] + std::to_wstring(i);
         if (!dv::AddBookmark(*tree, address.c_str(), L"")) return 4;
     }
     return 0;

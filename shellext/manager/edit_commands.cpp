@@ -144,7 +144,7 @@ void CManagerDlg::MoveSelected(Move move) {
     }
     }
 
-    MoveItem(*item, *newParent, anchor);
+    if (!MoveItem(*item, *newParent, anchor)) return;  // the registry refused: the view stays as it is
     TreeView_DeleteItem(tree_, node);
     if (HTREEITEM rebuilt = BuildNode(*item, newParentNode, insertAfter)) TreeView_SelectItem(tree_, rebuilt);
     UpdateCommandStates();

@@ -11,6 +11,7 @@ namespace dv {
 
 namespace manager_testing {
 void (*WarningBeep)() = [] { ::MessageBeep(MB_ICONEXCLAMATION); };
+void (*StoreChangeSeen)() = [] {};
 }
 
 namespace {
@@ -179,12 +180,14 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         Layout();
     }
 
+    storeWatcher_.Start(m_hWnd, kStoreChangedMessage, kItemsKeyPath);
     if (checkForUpdatesOnOpen_) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_HELP_CHECK_UPDATES, 0), 0);
     return TRUE;  // the dialog manager focuses the first tab stop, the tree
 }
 
 LRESULT CManagerDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     g_managerWindow = nullptr;
+    storeWatcher_.Stop();
     RECT window;
     if (::GetWindowRect(m_hWnd, &window))
         WriteManagerSize(window.right - window.left, window.bottom - window.top);
@@ -301,7 +304,12 @@ HTREEITEM CManagerDlg::BuildNode(BookmarkItem& item, HTREEITEM parent, HTREEITEM
     insert.item.lParam = reinterpret_cast<LPARAM>(&item);
     if (!IsSeparatorTitle(item.title)) {
         insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        insert.item.iImage = insert.item.iSelectedImage = GetShellIconIndex(item.address.c_str());
+        int image = -1;
+        if (knownIcons_) {
+            auto known = knownIcons_->find(item.address);
+            if (known != knownIcons_->end()) image = known->second;
+        }
+        insert.item.iImage = insert.item.iSelectedImage = image >= 0 ? image : GetShellIconIndex(item.address.c_str());
     }
     if (item.colorIndex != 0) {
         insert.item.mask |= TVIF_STATE;
@@ -394,6 +402,7 @@ void CManagerDlg::SizeColorList() {
 LRESULT CManagerDlg::OnColorBox(WORD code, WORD, HWND, BOOL& handled) {
     if (code == CBN_DROPDOWN) SizeColorList();
     else if (code == CBN_SELENDOK) ChooseColor();
+    else if (code == CBN_CLOSEUP) ReloadWhenIdle();
     handled = FALSE;  // on to the command table, where nothing matches
     return 0;
 }
@@ -431,11 +440,13 @@ LRESULT CManagerDlg::OnCommand(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
     case ID_HELP_ABOUT: ShowAbout(); break;
     default: handled = FALSE; break;  // OK and Cancel included: Escape does not close the manager
     }
+    ReloadWhenIdle();
     return 0;
 }
 
 LRESULT CManagerDlg::OnTreeDoubleClick(int, LPNMHDR, BOOL&) {
     EditItem();
+    ReloadWhenIdle();
     return 0;
 }
 
@@ -500,5 +511,112 @@ LRESULT CManagerDlg::OnTreeGetInfoTip(int, LPNMHDR header, BOOL&) {
 }
 
 LRESULT CManagerDlg::OnTooltipShow(int, LPNMHDR, BOOL&) { return 0; }
+
+// ---- Changes made elsewhere -----------------------------------------------------------------
+
+LRESULT CManagerDlg::OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&) {
+    storeWatcher_.Acknowledge();
+    reloadPending_ = true;
+    ReloadWhenIdle();
+    manager_testing::StoreChangeSeen();
+    return 0;
+}
+
+LRESULT CManagerDlg::OnTimer(UINT, WPARAM id, LPARAM, BOOL& handled) {
+    if (id != kReloadTimer) {
+        handled = FALSE;
+        return 0;
+    }
+    ::KillTimer(m_hWnd, kReloadTimer);
+    ReloadWhenIdle();
+    return 0;
+}
+
+void CManagerDlg::ReloadWhenIdle() {
+    // A command that waits on a window of ours holds items of the tree; it calls again when done.
+    if (!reloadPending_ || ManagerAcceleratorsSuspended || ColorListDropped()) return;
+    // At least as long between two reloads as the last one took, and never under 200 ms.
+    const DWORD gap = std::max<DWORD>(200, lastReloadCost_);
+    const DWORD since = ::GetTickCount() - lastReloadEnd_;
+    if (lastReloadEnd_ != 0 && since < gap) {
+        ::SetTimer(m_hWnd, kReloadTimer, gap - since, nullptr);
+        return;
+    }
+    reloadPending_ = false;
+    const DWORD start = ::GetTickCount();
+    try {
+        ReloadTree();
+    } catch (...) {
+        ::OutputDebugStringW(L"Dirvane: the manager could not show the bookmarks changed elsewhere\n");
+    }
+    lastReloadEnd_ = ::GetTickCount();
+    lastReloadCost_ = lastReloadEnd_ - start;
+    if (lastReloadEnd_ == 0) lastReloadEnd_ = 1;  // 0 means "never"
+}
+
+HTREEITEM CManagerDlg::FindNodeByKeyPath(const std::wstring& keyPath) const {
+    if (keyPath.empty()) return nullptr;
+    std::vector<HTREEITEM> pending;
+    for (HTREEITEM node = TreeView_GetRoot(tree_); node; node = TreeView_GetNextSibling(tree_, node))
+        pending.push_back(node);
+    while (!pending.empty()) {
+        HTREEITEM node = pending.back();
+        pending.pop_back();
+        const BookmarkItem* item = ItemOf(node);
+        if (!item) continue;
+        const std::wstring path = ItemKeyPath(*item);
+        if (path == keyPath) return node;
+        // Only an ancestor's subtree can hold it.
+        if (keyPath.size() <= path.size() || keyPath.compare(0, path.size(), path) != 0 || keyPath[path.size()] != L'\\')
+            continue;
+        for (HTREEITEM child = TreeView_GetChild(tree_, node); child; child = TreeView_GetNextSibling(tree_, child))
+            pending.push_back(child);
+    }
+    return nullptr;
+}
+
+void CManagerDlg::ReloadTree() {
+    BookmarkTreePtr fresh = LoadBookmarkTree();
+    if (!fresh) return;
+    // The manager's own writes come back as notifications too: the view shows them already.
+    if (bookmarks_ && SameSubtrees(bookmarks_->root, fresh->root)) return;
+
+    auto keyPathOf = [this](HTREEITEM node) {
+        const BookmarkItem* item = ItemOf(node);
+        return item ? ItemKeyPath(*item) : std::wstring();
+    };
+    const std::wstring selectedPath = keyPathOf(Selection());
+    const std::wstring topPath = keyPathOf(TreeView_GetFirstVisible(tree_));
+    std::unordered_map<std::wstring, int> icons;
+    std::vector<HTREEITEM> pending;
+    for (HTREEITEM node = TreeView_GetRoot(tree_); node || !pending.empty();) {
+        if (!node) {
+            node = pending.back();
+            pending.pop_back();
+        }
+        TVITEMW entry = {};
+        entry.mask = TVIF_PARAM | TVIF_IMAGE;
+        entry.hItem = node;
+        if (TreeView_GetItem(tree_, &entry) && entry.lParam) {
+            const BookmarkItem* item = reinterpret_cast<const BookmarkItem*>(entry.lParam);
+            if (!IsSeparatorTitle(item->title)) icons.emplace(item->address, entry.iImage);
+        }
+        if (HTREEITEM child = TreeView_GetChild(tree_, node)) pending.push_back(child);
+        node = TreeView_GetNextSibling(tree_, node);
+    }
+
+    // One redraw for the whole rebuild; the nodes go before the items they point to.
+    ::SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
+    TreeView_DeleteAllItems(tree_);
+    bookmarks_ = std::move(fresh);
+    knownIcons_ = &icons;
+    for (auto& item : bookmarks_->root.children) BuildNode(*item, TVI_ROOT, TVI_LAST);
+    knownIcons_ = nullptr;
+    if (HTREEITEM selected = FindNodeByKeyPath(selectedPath)) TreeView_SelectItem(tree_, selected);
+    if (HTREEITEM top = FindNodeByKeyPath(topPath)) TreeView_Select(tree_, top, TVGN_FIRSTVISIBLE);
+    ::SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(tree_, nullptr, TRUE);
+    UpdateCommandStates();
+}
 
 } // namespace dv

@@ -5,7 +5,10 @@
 #include "common/handles.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
+#include "store_watcher.h"
 #include <commctrl.h>
+#include <string>
+#include <unordered_map>
 
 namespace dv {
 
@@ -37,6 +40,8 @@ public:
         DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_SELCHANGEDW, OnTreeSelChanged)
         DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_GETINFOTIPW, OnTreeGetInfoTip)
         DV_NOTIFY_CODE_HANDLER(TTN_SHOW, OnTooltipShow)
+        DV_MESSAGE_HANDLER(kStoreChangedMessage, OnStoreChanged)
+        DV_MESSAGE_HANDLER(WM_TIMER, OnTimer)
     DV_END_MSG_MAP()
 
     // The open manager's window, from any thread; null while none is shown.
@@ -58,6 +63,10 @@ private:
         int y;        // client coordinate
     };
     enum class Move { Up, Down, Indent, Unindent };
+    // Posted by the store watcher when the registry changed.
+    static constexpr UINT kStoreChangedMessage = WM_APP + 0x219;
+    // A reload put off because the last one was too recent.
+    static constexpr UINT_PTR kReloadTimer = 0x219;
 
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnInitMenuPopup(UINT, WPARAM, LPARAM, BOOL&);
@@ -75,6 +84,16 @@ private:
     LRESULT OnTreeSelChanged(int, LPNMHDR, BOOL&);
     LRESULT OnTreeGetInfoTip(int, LPNMHDR, BOOL&);
     LRESULT OnTooltipShow(int, LPNMHDR, BOOL&);
+    LRESULT OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
+
+    // Outside changes: the tree is loaded again and the view rebuilt, keeping the selection and
+    // the scroll position where their items still exist. Deferred while a window of the manager's
+    // own is up (its caller holds items of the tree) or the colour list is open, and spaced out
+    // while another process writes without pause, so that the manager stays usable.
+    void ReloadTree();
+    void ReloadWhenIdle();
+    HTREEITEM FindNodeByKeyPath(const std::wstring& keyPath) const;
 
     // Tree view.
     HTREEITEM BuildNode(BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
@@ -118,11 +137,18 @@ private:
     bool layoutMeasured_ = false;
     RECT lastWindowRect_ = {};
     unique_haccel accelerators_;
+    StoreWatcher storeWatcher_;
+    bool reloadPending_ = false;
+    DWORD lastReloadEnd_ = 0, lastReloadCost_ = 0;  // tick counts
+    // While the view is rebuilt: the icons of the old nodes by address, asked for again only when new.
+    const std::unordered_map<std::wstring, int>* knownIcons_ = nullptr;
 };
 
-// Hooks for tests: the warning sound of the impossible moves.
+// Hooks for tests: the warning sound of the impossible moves; a change of the store taken in (after
+// the view was brought in line, or the rebuild was put off).
 namespace manager_testing {
 extern void (*WarningBeep)();
+extern void (*StoreChangeSeen)();
 }
 
 } // namespace dv

@@ -94,17 +94,27 @@ std::wstring DoubleTerminated(const wchar_t* path) {
 
 } // namespace
 
-bool ConfirmRemoval(HWND owner, const wchar_t* name) {
-    std::wstring text = FormatText(LoadResString(IDS_CONFIRM_REMOVAL).c_str(), name ? name : L"");
+bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more) {
+    std::wstring text = more == 0 ? FormatText(LoadResString(IDS_CONFIRM_REMOVAL).c_str(), name ? name : L"")
+                                   : FormatText(LoadResString(IDS_CONFIRM_REMOVAL_MANY).c_str(), name ? name : L"",
+                                                static_cast<int>(std::min<size_t>(more, INT_MAX)));
     return ::MessageBoxW(owner, text.c_str(), kRemovalCaption, kQuestionStyle) == IDYES;
+}
+
+bool IsSameOrNestedPath(const wchar_t* first, const wchar_t* second) {
+    const size_t firstLength = wcslen(first), secondLength = wcslen(second);
+    const wchar_t* longer = firstLength >= secondLength ? first : second;
+    const size_t shorter = std::min(firstLength, secondLength);
+    if (shorter == 0 || shorter > INT_MAX) return false;
+    if (::StrCmpNIW(first, second, static_cast<int>(shorter)) != 0) return false;
+    // A prefix counts only where a path component ends: C:\Data holds C:\Data\Reports, not C:\Database.
+    return longer[shorter] == 0 || longer[shorter] == L'\\' || longer[shorter - 1] == L'\\';
 }
 
 bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift) {
     if (!ctrl || !source || !destination) return false;
     if (IsNamespacePath(source) || IsNamespacePath(destination)) return false;
-    // A folder and one inside it (or the same folder) cannot be copied into each other.
-    size_t shorter = std::min(wcslen(source), wcslen(destination));
-    if (::StrCmpNIW(source, destination, static_cast<int>(shorter)) == 0) return false;
+    if (IsSameOrNestedPath(source, destination)) return false;  // cannot be copied into each other
 
     try {
         std::wstring question =

@@ -7,13 +7,18 @@
 namespace dv {
 
 // Asks "Remove "<name>" from Dirvane Bookmarks?..." (Yes/No, warning icon) over owner; true for Yes.
-// A name of any length is shown whole.
-bool ConfirmRemoval(HWND owner, const wchar_t* name);
+// With more items to go as well, "Remove "<name>" + <more> more items from...". A name of any
+// length is shown whole.
+bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more = 0);
+
+// True when both paths name the same folder or one lies inside the other, compared by whole path
+// components with letter case ignored: C:\Data and C:\data\Reports are, C:\Data and C:\Database not.
+bool IsSameOrNestedPath(const wchar_t* first, const wchar_t* second);
 
 // With Ctrl held, copies source into the destination folder (Ctrl+Shift: moves it) after asking
 // over owner, with undo and renaming on collision. True only when that file operation ran and
-// succeeded; false when Ctrl is not held, either path is a namespace path, one path is a prefix of
-// the other (letter case ignored), the answer is No, or the operation failed: the caller then jumps.
+// succeeded; false when Ctrl is not held, either path is a namespace path, the paths are the same
+// or nested (IsSameOrNestedPath), the answer is No, or the operation failed: the caller then jumps.
 bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift);
 
 // Starts the "TextEditor" program (or the system folder's notepad.exe) with path as its one

@@ -75,8 +75,10 @@ void CDirvaneContextMenu::ToggleBookmark(HWND owner) {
             DisplayNameOf(path.c_str(), displayName);
             AddBookmark(*tree, path.c_str(), displayName);
         }
-    } else if (ConfirmRemoval(owner, displayName)) {
-        RemoveBookmarksOf(*tree, firstPath);
+    } else if (!bookmarkedSelection.empty() &&
+               ConfirmRemoval(owner, displayName, bookmarkedSelection.size() - 1)) {
+        // Every selected folder's bookmarks, as the caption and the question name them.
+        for (const std::wstring& path : bookmarkedSelection) RemoveBookmarksOf(*tree, path.c_str());
     }
     ReleaseBookmarkTree(tree);
 }

@@ -87,6 +87,7 @@ protected:
     std::vector<std::wstring> jumpTargets;
     std::map<UINT, UINT> bookmarkColors;
     std::vector<std::wstring> selection;
+    std::vector<std::wstring> bookmarkedSelection;  // what QueryContextMenu took out of selection
     std::unique_ptr<CUpdater> updater;  // its destruction only signals the background check to stop
     wchar_t captionBuffer[kMaxText] = {};
 };

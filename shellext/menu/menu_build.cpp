@@ -219,9 +219,14 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
             if (submenu) AddBookmarkItems(submenu.get(), tree->root, bookmarkBudget);
             // Paths that are bookmarks anywhere in the tree, offered in the menu or not, count as bookmarked.
             const auto bookmarked = FoldedAddresses(tree->root);
-            selection.erase(std::remove_if(selection.begin(), selection.end(),
-                                           [&](const std::wstring& path) { return bookmarked.count(Folded(path)) != 0; }),
-                            selection.end());
+            // A menu built again starts from the whole selection.
+            selection.insert(selection.end(), bookmarkedSelection.begin(), bookmarkedSelection.end());
+            SortAndRemoveDuplicatePaths(selection);
+            auto firstBookmarked = std::stable_partition(
+                selection.begin(), selection.end(),
+                [&](const std::wstring& path) { return bookmarked.count(Folded(path)) == 0; });
+            bookmarkedSelection.assign(firstBookmarked, selection.end());
+            selection.erase(firstBookmarked, selection.end());
             ReleaseBookmarkTree(tree);
         }
         allBookmarked = selection.empty();
@@ -234,7 +239,10 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         Advance();
 
         bookmarkCmd = usedIds;
-        if (allBookmarked) FormatCaption(captionBuffer, LoadResString(IDS_UNBOOKMARK), displayName, 0);
+        if (allBookmarked && bookmarkedSelection.size() > 1)
+            FormatCaption(captionBuffer, LoadResString(IDS_UNBOOKMARK_MANY), displayName,
+                          int(bookmarkedSelection.size() - 1));
+        else if (allBookmarked) FormatCaption(captionBuffer, LoadResString(IDS_UNBOOKMARK), displayName, 0);
         else if (selection.size() == 1) FormatCaption(captionBuffer, LoadResString(IDS_BOOKMARK_ONE), displayName, 0);
         else FormatCaption(captionBuffer, LoadResString(IDS_BOOKMARK_MANY), displayName, int(selection.size() - 1));
         ::AppendMenuW(submenu.get(), MF_STRING, nextId, captionBuffer);

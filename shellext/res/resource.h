@@ -26,6 +26,8 @@
 #define IDS_CONFIRM_COPY        119
 #define IDS_BOOKMARK_MANY       120
 #define IDS_COMMAND_PROMPT      121
+#define IDS_UNBOOKMARK_MANY     122
+#define IDS_CONFIRM_REMOVAL_MANY 123
 
 // Menu images.
 #define IDB_CLASSIC_MARK        204  // 11 x 14 monochrome

@@ -4,6 +4,7 @@
 #include <shlwapi.h>
 #include <algorithm>
 #include <cwchar>
+#include <unordered_set>
 
 namespace dv {
 
@@ -57,10 +58,45 @@ long long KeyNumber(const std::wstring& name) noexcept {
     return negative ? -value : value;
 }
 
-// Creates or opens the item's own key for writing; never the root key, which holds no values.
-unique_hkey CreateItemKey(const BookmarkItem& item) {
+// Opens the item's own existing key for writing; never the root key, which holds no values. A key
+// that another process deleted meanwhile is not made again.
+unique_hkey OpenItemKey(const BookmarkItem& item) {
     if (!item.parent) return unique_hkey();
-    return CreateRegKey(HKEY_CURRENT_USER, ItemKeyPath(item).c_str(), KEY_READ | KEY_WRITE);
+    return OpenRegKey(HKEY_CURRENT_USER, ItemKeyPath(item).c_str(), KEY_READ | KEY_WRITE);
+}
+
+// Creates a key for a new child of parent that did not exist a moment before, and gives its name:
+// the smallest positive number that no loaded sibling holds, or when another process took that one
+// meanwhile (the menu in Explorer, another manager), the next number free in the registry. A key
+// that exists is never opened and written into. The parent's key must exist, except the root's,
+// which is made when missing. Empty when no key could be created.
+unique_hkey CreateNewChildKey(const BookmarkItem& parent, std::wstring& name) {
+    unique_hkey parentKey = parent.parent
+                                ? OpenRegKey(HKEY_CURRENT_USER, ItemKeyPath(parent).c_str(), KEY_READ | KEY_CREATE_SUB_KEY)
+                                : CreateRegKey(HKEY_CURRENT_USER, kItemsKeyPath, KEY_READ | KEY_CREATE_SUB_KEY);
+    if (!parentKey) return unique_hkey();
+    std::unordered_set<long long> taken;
+    for (const auto& child : parent.children) taken.insert(KeyNumber(child->keyName));
+    bool collided = false;
+    // Every round tries a higher number, and the registry holds finitely many keys.
+    for (long long number = 1; number < (1LL << 31); ++number) {
+        if (taken.count(number)) continue;
+        name = std::to_wstring(number);
+        DWORD disposition = 0;
+        unique_hkey key = CreateRegKey(parentKey.get(), name.c_str(), KEY_READ | KEY_WRITE, nullptr, &disposition);
+        if (!key) return unique_hkey();
+        if (disposition == REG_CREATED_NEW_KEY) return key;
+        if (!collided) {
+            // Another writer was here: its names are mostly 1 to n, so the search goes on after the
+            // registry's count of keys rather than through them one by one.
+            collided = true;
+            DWORD subkeys = 0;
+            if (::RegQueryInfoKeyW(parentKey.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS)
+                number = std::max<long long>(number, subkeys);
+        }
+    }
+    return unique_hkey();
 }
 
 // Reads one item's values from its open key. Whatever is missing, mistyped or too long falls back
@@ -204,24 +240,24 @@ std::wstring DefaultCaption(const wchar_t* address) {
 }
 
 BookmarkItem* AddItem(BookmarkItem& parent, const wchar_t* address, const wchar_t* caption) noexcept {
-    BookmarkItem* item = nullptr;
     try {
         auto owned = std::make_unique<BookmarkItem>();
         owned->parent = &parent;
+        owned->address = Bounded(address);
+        owned->title = (caption && caption[0]) ? Bounded(caption) : DefaultCaption(owned->address.c_str());
+        owned->order = static_cast<DWORD>(parent.children.size() + 1);
+        parent.children.reserve(parent.children.size() + 1);  // nothing fails once the key exists
+        unique_hkey key = CreateNewChildKey(parent, owned->keyName);
+        if (key) {
+            WriteRegString(key.get(), L"Address", owned->address.c_str());
+            WriteRegString(key.get(), L"Title", owned->title.c_str());
+            WriteRegDword(key.get(), L"Order", owned->order);
+        } else {
+            owned->keyName = NextKeyName(parent);  // in memory only
+        }
         parent.children.push_back(std::move(owned));
-        item = parent.children.back().get();
-        item->keyName = NextKeyName(parent);
-        item->order = static_cast<DWORD>(parent.children.size());
-        item->address = Bounded(address);
-        item->title = (caption && caption[0]) ? Bounded(caption) : DefaultCaption(item->address.c_str());
-        unique_hkey key = CreateItemKey(*item);
-        if (!key) return item;  // in memory only
-        WriteRegString(key.get(), L"Address", item->address.c_str());
-        WriteRegString(key.get(), L"Title", item->title.c_str());
-        WriteRegDword(key.get(), L"Order", item->order);
-        return item;
+        return parent.children.back().get();
     } catch (...) {
-        if (item) DestroyItem(item);  // no half-made item stays behind
         return nullptr;
     }
 }
@@ -236,7 +272,7 @@ void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wc
     try {
         item.address = Bounded(address);
         item.title = Bounded(caption);
-        unique_hkey key = CreateItemKey(item);
+        unique_hkey key = OpenItemKey(item);
         if (!key) return;
         WriteRegString(key.get(), L"Address", item.address.c_str());
         WriteRegString(key.get(), L"Title", item.title.c_str());
@@ -247,7 +283,7 @@ void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wc
 void SetColorIndex(BookmarkItem& item, UINT index) noexcept {
     item.colorIndex = index < kColorCount ? index : 0;
     try {
-        unique_hkey key = CreateItemKey(item);
+        unique_hkey key = OpenItemKey(item);
         if (key) WriteRegDword(key.get(), L"ColorIndex", item.colorIndex);
     } catch (...) {
     }
@@ -284,29 +320,38 @@ void SortChildrenByOrder(BookmarkItem& item) noexcept {
     }
 }
 
-void MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* anchor) noexcept {
-    if (!item.parent) return;
+bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* anchor) noexcept {
+    if (!item.parent) return false;
     for (const BookmarkItem* p = &newParent; p; p = p->parent)
-        if (p == &item) return;  // into its own subtree
+        if (p == &item) return false;  // into its own subtree
     try {
         BookmarkItem* oldParent = item.parent;
         const bool parentChanged = oldParent != &newParent;
-        // Everything that can fail is prepared before the tree changes.
-        const std::wstring oldPath = ItemKeyPath(item);
-        std::wstring newName, newPath;
-        if (parentChanged) {
-            newName = NextKeyName(newParent);
-            newPath = ItemKeyPath(newParent);
-            newPath += L'\\';
-            newPath += newName;
-        }
-        newParent.children.reserve(newParent.children.size() + 1);
-
         auto& oldList = oldParent->children;
         size_t oldIndex = 0;
         while (oldIndex < oldList.size() && oldList[oldIndex].get() != &item) ++oldIndex;
+        if (oldIndex == oldList.size()) return false;  // its parent does not list it
+        newParent.children.reserve(newParent.children.size() + 1);
+
+        // A new parent: the whole key is copied into a key made new for it, never merged into one
+        // that exists; only a complete copy replaces the old key. Until then nothing has changed.
+        std::wstring newName;
+        if (parentChanged) {
+            const std::wstring oldPath = ItemKeyPath(item);
+            unique_hkey newKey = CreateNewChildKey(newParent, newName);
+            if (!newKey) return false;
+            const bool copied = ::SHCopyKeyW(HKEY_CURRENT_USER, oldPath.c_str(), newKey.get(), 0) == ERROR_SUCCESS;
+            newKey.reset();
+            if (!copied) {
+                // A partial copy would load as a duplicate beside the intact old key.
+                std::wstring newPath = ItemKeyPath(newParent) + L'\\' + newName;
+                ::SHDeleteKeyW(HKEY_CURRENT_USER, newPath.c_str());
+                return false;
+            }
+            ::SHDeleteKeyW(HKEY_CURRENT_USER, oldPath.c_str());
+        }
+
         std::unique_ptr<BookmarkItem> owned = DetachFromParent(item);
-        if (!owned) return;  // its parent did not list it
 
         auto& list = newParent.children;
         size_t at = list.size();
@@ -322,27 +367,13 @@ void MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* a
                 }
         }
         owned->parent = &newParent;
+        if (parentChanged) owned->keyName = std::move(newName);
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
-
-        if (parentChanged) {
-            item.keyName = std::move(newName);
-            DWORD disposition = 0;
-            unique_hkey newKey = CreateRegKey(HKEY_CURRENT_USER, newPath.c_str(), KEY_WRITE, nullptr, &disposition);
-            if (newKey) {
-                bool copied = ::SHCopyKeyW(HKEY_CURRENT_USER, oldPath.c_str(), newKey.get(), 0) == ERROR_SUCCESS;
-                newKey.reset();
-                if (copied) {
-                    ::SHDeleteKeyW(HKEY_CURRENT_USER, oldPath.c_str());
-                } else if (disposition == REG_CREATED_NEW_KEY) {
-                    // A partial copy would load as a duplicate beside the intact old key.
-                    ::SHDeleteKeyW(HKEY_CURRENT_USER, newPath.c_str());
-                }
-            }
-        }
     } catch (...) {
-        return;
+        return false;
     }
     WriteChildOrder(newParent);
+    return true;
 }
 
 void DeleteItemKey(const BookmarkItem& item) noexcept {
@@ -376,10 +407,40 @@ std::unique_ptr<BookmarkItem> DetachFromParent(BookmarkItem& item) noexcept {
 void RemoveBookmarksOf(const BookmarkTree& tree, const wchar_t* folder) noexcept {
     if (!folder) return;
     try {
-        VisitBelowChildrenFirst(tree.root, [folder](const BookmarkItem& item) {
-            if (item.children.empty() && EqualsFoldAZ(item.address.c_str(), folder)) DeleteItemKey(item);
-        });
+        // Top down: a match goes with its whole subtree, so nothing below it needs a visit.
+        std::vector<const BookmarkItem*> pending{&tree.root};
+        while (!pending.empty()) {
+            const BookmarkItem* item = pending.back();
+            pending.pop_back();
+            if (item->parent && EqualsFoldAZ(item->address.c_str(), folder)) {
+                DeleteItemKey(*item);
+                continue;
+            }
+            for (const auto& child : item->children) pending.push_back(child.get());
+        }
     } catch (...) {
+    }
+}
+
+bool SameSubtrees(const BookmarkItem& a, const BookmarkItem& b) noexcept {
+    try {
+        std::vector<std::pair<const BookmarkItem*, const BookmarkItem*>> pending{{&a, &b}};
+        while (!pending.empty()) {
+            auto [left, right] = pending.back();
+            pending.pop_back();
+            if (left->children.size() != right->children.size()) return false;
+            for (size_t i = 0; i < left->children.size(); ++i) {
+                const BookmarkItem& l = *left->children[i];
+                const BookmarkItem& r = *right->children[i];
+                if (l.keyName != r.keyName || l.address != r.address || l.title != r.title ||
+                    l.colorIndex != r.colorIndex)
+                    return false;
+                pending.push_back({&l, &r});
+            }
+        }
+        return true;
+    } catch (...) {
+        return false;
     }
 }
 

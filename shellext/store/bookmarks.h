@@ -60,15 +60,20 @@ std::wstring NextKeyName(const BookmarkItem& parent);
 std::wstring DefaultCaption(const wchar_t* address);
 
 // Appends a new item as parent's last child (order = the new child count, siblings not renumbered)
-// and writes its key. An empty caption gives DefaultCaption(address). Texts are cut to 259
+// and writes it into a key created new for it: NextKeyName, or when another process took that name
+// meanwhile (other processes add items while a tree is loaded), the next number free in the
+// registry at that moment; never a key that exists. The parent's key must exist (the root's is made). Without a
+// key the item lives in memory only. An empty caption gives DefaultCaption(address). Texts are cut to 259
 // characters, the most a load reads back. Null only when memory runs out.
 BookmarkItem* AddItem(BookmarkItem& parent, const wchar_t* address, const wchar_t* caption) noexcept;
 // AddItem under the root, then WriteChildOrder of the root: the new bookmark is the last top-level item.
 BookmarkItem* AddBookmark(BookmarkTree& tree, const wchar_t* address, const wchar_t* caption) noexcept;
 // Replaces both texts (cut to 259 characters; an empty caption stays empty until the next load)
-// and writes "Address" and "Title".
+// and writes "Address" and "Title" into the item's key if it still exists (another process may have
+// removed it; it is not made again).
 void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wchar_t* caption) noexcept;
-// Stores the colour index (kColorCount and above become 0) and writes "ColorIndex".
+// Stores the colour index (kColorCount and above become 0) and writes "ColorIndex" (into an
+// existing key only, as above).
 void SetColorIndex(BookmarkItem& item, UINT index) noexcept;
 // Numbers parent's children 1..n in list order and writes each "Order"; stops at the first child
 // whose key cannot be opened.
@@ -81,10 +86,11 @@ void SortChildrenByOrder(BookmarkItem& item) noexcept;
 // of the new parent right after that child.
 extern const BookmarkItem kMoveToEnd;
 // Moves item (with its subtree) under newParent at the anchor's place, in memory and in the
-// registry; a new parent gives the item a fresh key name there and the whole key moves with it.
-// Then writes the order of newParent's children. Moving the root, or an item into its own subtree,
-// does nothing.
-void MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* anchor) noexcept;
+// registry; a new parent gives the item a key created new there (named as AddItem names one, never
+// merged into a key that exists) and the whole key moves with it. Then writes the order of
+// newParent's children. False, with nothing changed, when it cannot move: the root, an item into
+// its own subtree, or a new key that cannot be made or filled completely.
+bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* anchor) noexcept;
 
 // Deletes the item's key with all its subkeys; the in-memory item is untouched. Never the root key.
 void DeleteItemKey(const BookmarkItem& item) noexcept;
@@ -95,9 +101,14 @@ void DestroyItem(BookmarkItem* item) noexcept;
 // ownership (empty when the parent did not list the item).
 std::unique_ptr<BookmarkItem> DetachFromParent(BookmarkItem& item) noexcept;
 
-// Deletes the key of every childless item whose address equals folder, with only the letters A to Z
-// folded (as the menu decides that a folder is bookmarked). The in-memory tree is not changed.
+// Deletes the key of every item whose address equals folder, with only the letters A to Z folded
+// (as the menu decides that a folder is bookmarked), with all the items below it. The in-memory
+// tree is not changed.
 void RemoveBookmarksOf(const BookmarkTree& tree, const wchar_t* folder) noexcept;
+
+// True when both items' subtrees hold the same items in the same order: key names, addresses,
+// captions and colours (the item's own values are not compared, nor stored orders).
+bool SameSubtrees(const BookmarkItem& a, const BookmarkItem& b) noexcept;
 
 // The number of items below item, not counting itself.
 size_t CountDescendants(const BookmarkItem& item) noexcept;

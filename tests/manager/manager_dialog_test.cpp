@@ -27,6 +27,7 @@ const struct OleForTheTestThread {
 } g_ole;
 
 std::atomic<int> g_beeps{0};
+std::atomic<int> g_storeChanges{0};
 
 const wchar_t kSeparatorLine[] = L"\x2014\x2014\x2014\x2014\x2014\x2014\x2014\x2014\x2014";
 
@@ -35,6 +36,7 @@ protected:
     void SetUp() override {
         g_beeps = 0;
         dv::manager_testing::WarningBeep = [] { ++g_beeps; };
+        dv::manager_testing::StoreChangeSeen = [] { ++g_storeChanges; };
     }
 
     std::unique_ptr<ManagerSession> Open() {
@@ -208,6 +210,17 @@ TEST_F(ManagerTest, EmptyTreeOffersOnlyNew) {
         EXPECT_FALSE(::IsWindowEnabled(s->control(id))) << id;
     EXPECT_TRUE(MenuState(*s, ID_FOLDER_SORT_AZ) & MF_GRAYED);
     EXPECT_FALSE(MenuState(*s, ID_FOLDER_EXIT) & MF_GRAYED);
+    // Without the tree's key the manager watches the key above it: the first bookmark shows too.
+    auto shows = [&](const wchar_t* text) {
+        return dvtest::WaitFor([&] { return FindNode(Tree(*s), text) != nullptr; }, std::chrono::milliseconds(1500));
+    };
+    SeedItem(L"1", L"C:\\windows", L"First", 1);
+    EXPECT_TRUE(shows(L"First"));
+    // The watched key itself deleted and made again (an uninstall that removes the data, a reinstall).
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteTreeW(HKEY_CURRENT_USER, dvtest::kProductKey));
+    EXPECT_TRUE(dvtest::WaitFor([&] { return ReadTree(Tree(*s)).empty(); }, std::chrono::milliseconds(1500)));
+    SeedItem(L"1", L"C:\\windows", L"Second", 1);
+    EXPECT_TRUE(shows(L"Second"));
 }
 
 // ---- Shortcuts through the hook -----------------------------------------------------------
@@ -853,6 +866,84 @@ TEST_F(ManagerTest, InfoTipIsTheAddress) {
     ::SendMessageW(s->window(), WM_NOTIFY, IDC_BOOKMARK_TREE, reinterpret_cast<LPARAM>(&tip));
     EXPECT_STREQ(buffer, L"C:\\some\\folder");
     EXPECT_EQ(tip.cchTextMax, 15);
+}
+
+// ---- Changes made elsewhere while the manager is open ----------------------------------------
+
+// Another process (Explorer, say) adds a top-level bookmark <prefix>0 as the menu's Bookmark
+// command does: a fresh tree, AddBookmark.
+void BookmarkFromAnotherProcess(const std::wstring& prefix) {
+    dv::unique_handle go(::CreateEventW(nullptr, TRUE, TRUE, L"DirvaneManagerTestWriter"));
+    EXPECT_EQ(dvtest::RunProcess(L"\"" + dvtest::ProgramFolder() + L"\\..\\store\\store_writer.exe\" 1 " + prefix +
+                                 L" DirvaneManagerTestWriter"),
+              0u);
+}
+
+TEST_F(ManagerTest, ChangesMadeElsewhereShowWithinASecondKeepingSelectionAndScrollPosition) {
+    SeedItem(L"1", L"C:\\windows", L"Windows", 1);
+    SeedItem(L"1\\1", L"C:\\windows\\system32", L"System", 1);
+    SeedItem(L"1\\2", L"C:\\windows\\fonts", L"Zeta", 2);
+    for (DWORD i = 2; i <= 40; ++i) SeedItem(std::to_wstring(i), L"C:\\users", (L"Item " + std::to_wstring(i)).c_str(), i);
+    auto s = Open();
+    ASSERT_TRUE(s->window());
+    ASSERT_TRUE(Select(*s, L"System"));
+    ::SendMessageW(Tree(*s), TVM_SELECTITEM, TVGN_FIRSTVISIBLE, reinterpret_cast<LPARAM>(FindNode(Tree(*s), L"Item 10")));
+    auto shown = [&](const wchar_t* text, bool present) {
+        return dvtest::WaitFor([&] { return (FindNode(Tree(*s), text) != nullptr) == present; },
+                               std::chrono::milliseconds(1500));
+    };
+    auto firstVisible = [&] {
+        HTREEITEM top = TreeView_GetFirstVisible(Tree(*s));
+        for (const Node& n : ReadTree(Tree(*s)))
+            if (n.handle == top) return n.text;
+        return std::wstring(L"<none>");
+    };
+
+    BookmarkFromAnotherProcess(L"C:\\windows\\temp\\Added");
+    EXPECT_TRUE(shown(L"Added0", true)) << "within about a second";
+    EXPECT_EQ(Selected(*s), L"System");
+    EXPECT_EQ(firstVisible(), L"Item 10");
+
+    // Another manager's edits: a caption changed, an item removed.
+    {
+        dv::BookmarkTreePtr other = dv::LoadBookmarkTree();
+        dv::SetItemAddressAndTitle(*other->root.children[0], L"C:\\windows", L"Win");
+        dv::DeleteItemKey(*other->root.children[1]);
+    }
+    EXPECT_TRUE(shown(L"Item 2", false));
+    EXPECT_TRUE(FindNode(Tree(*s), L"Win"));
+    EXPECT_EQ(Selected(*s), L"System");
+
+    // The manager's own edit comes back as a change too: nothing is rebuilt, the node stays.
+    HTREEITEM selected = TreeView_GetSelection(Tree(*s));
+    const int seen = g_storeChanges;
+    ::SendMessageW(s->window(), WM_COMMAND, ID_FOLDER_SORT_ZA, 0);  // Zeta before System
+    ASSERT_TRUE(dvtest::WaitFor([&] { return g_storeChanges > seen; }));
+    EXPECT_EQ(TreeView_GetSelection(Tree(*s)), selected);
+    ::SendMessageW(Tree(*s), TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(FindNode(Tree(*s), L"Added0")));
+    Screenshot("manager-outside-change");
+}
+
+// A dialog of the manager's own holds an item: the view waits for it, and the item that the dialog
+// edits, removed elsewhere meanwhile, is not made again by its OK.
+TEST_F(ManagerTest, OutsideChangesWaitForTheManagersOwnDialog) {
+    SeedItem(L"1", L"C:\\windows", L"Alpha", 1);
+    SeedItem(L"2", L"C:\\users", L"Beta", 2);
+    auto s = Open();
+    ASSERT_TRUE(s->window());
+    ASSERT_TRUE(Select(*s, L"Alpha"));
+    PostKey(Tree(*s), VK_RETURN);
+    HWND item = s->WaitForWindow(kItemTitle);
+    ASSERT_TRUE(item);
+    const int seen = g_storeChanges;
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(dv::kItemsKeyPath) + L"\\1").c_str()));
+    ASSERT_TRUE(dvtest::WaitFor([&] { return g_storeChanges > seen; }));
+    EXPECT_TRUE(FindNode(Tree(*s), L"Alpha")) << "rebuilt under the open dialog";
+    ::SetWindowTextW(::GetDlgItem(item, IDC_CAPTION), L"Changed");
+    Click(item, IDOK);
+    ASSERT_TRUE(s->WaitGone(kItemTitle));
+    ExpectOutline(*s, L"Beta");
+    EXPECT_FALSE(ItemKeyExists(L"1"));
 }
 
 TEST_F(ManagerTest, ASecondManagerOfTheProcessBringsTheFirstToTheFront) {

@@ -488,33 +488,43 @@ TEST_F(MenuCom, CtrlCopiesAndCtrlShiftMovesAfterTheQuestion) {
     EXPECT_EQ(explorer.Browsed().size(), 1u);
 }
 
-TEST_F(MenuCom, NoQuestionWhereCopyingMakesNoSense) {
+// Copying asks only where it makes sense: never into the folder itself or one inside it, judged by
+// whole path components (C:\Data into C:\Database is a copy like any other).
+TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
     std::wstring data = scratch_.MakeFolder(L"Data");
-    std::wstring reports = scratch_.MakeFolder(L"Data\\Reports"), database = scratch_.MakeFolder(L"Database");
     std::wstring upper = data;
     for (wchar_t& ch : upper) ch = static_cast<wchar_t>(::towupper(ch));
+    const struct {
+        std::wstring bookmark;
+        bool asks;
+    } cases[] = {
+        {scratch_.MakeFolder(L"Data\\Reports"), false},
+        {upper, false},
+        {scratch_.MakeFolder(L"Database"), true},
+        {scratch_.MakeFolder(L"Dat"), true},
+        {kComputer, false},
+    };
     {
         Seed seed;
-        seed.Add(reports, L"Reports");
-        seed.Add(upper, L"Upper");
-        seed.Add(database, L"Database");
-        seed.Add(kComputer, L"Computer");
+        for (const auto& c : cases) seed.Add(c.bookmark, L"x");
     }
     BrowserWindow explorer;
     Menu m;
     ASSERT_EQ(m.Background(data), S_OK);
     m.Query();
     HeldKeys keys(true, true);
-    Answerer answerer(L"Dirvane", IDNO);
-    for (UINT offset = 0; offset < 4; ++offset) EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
-    EXPECT_FALSE(answerer.Answered()) << answerer.Text();
-    ASSERT_EQ(explorer.Browsed().size(), 4u);
-    EXPECT_TRUE(SamePath(explorer.Browsed()[2], database));
-    EXPECT_TRUE(::PathIsDirectoryW(reports.c_str()));
+    for (UINT offset = 0; offset < ARRAYSIZE(cases); ++offset) {
+        Answerer answerer(L"Dirvane", IDNO);
+        EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
+        EXPECT_EQ(answerer.Answered(), cases[offset].asks) << offset << ": " << answerer.Text();
+    }
+    ASSERT_EQ(explorer.Browsed().size(), ARRAYSIZE(cases));  // No, or no question: the window jumps
+    EXPECT_TRUE(::PathIsDirectoryW(cases[0].bookmark.c_str()));
 }
 
 TEST_F(MenuCom, BookmarkAndUnbookmark) {
     std::wstring alpha = scratch_.MakeFolder(L"Alpha"), beta = scratch_.MakeFolder(L"Beta");
+    std::wstring other = scratch_.MakeFolder(L"Other");
     {
         Menu m;
         ASSERT_EQ(m.Items(scratch_.path(), {L"Alpha", L"Beta"}), S_OK);
@@ -525,18 +535,33 @@ TEST_F(MenuCom, BookmarkAndUnbookmark) {
     }
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{beta + L"|Beta", alpha + L"|Alpha"}));
 
-    for (int answer : {IDNO, IDYES}) {
+    // The question comes first; Yes removes what it names.
+    auto unbookmark = [&](const std::vector<std::wstring>& names, const std::wstring& caption, int answer) {
         Menu m;
-        ASSERT_EQ(m.Background(beta), S_OK);
+        EXPECT_EQ(m.Items(scratch_.path(), names), S_OK);
         m.Query();
-        UINT offset = m.Offset(L"Unbookmark \"Beta\"");
-        ASSERT_NE(offset, kNone) << Describe(m.Rows());
+        UINT offset = m.Offset(caption);
+        EXPECT_NE(offset, kNone) << Describe(m.Rows());
         Answerer answerer(L"Remove Item - Dirvane", answer);
         EXPECT_EQ(m.Invoke(offset), S_OK);
-        EXPECT_EQ(answerer.Text(), L"Remove \"Beta\" from Dirvane Bookmarks?\n\nWARNING:\nAll the subitems (if any) will "
-                                   L"be deleted as well!");
-    }
+        return answerer.Text();
+    };
+    const std::wstring warning = L" from Dirvane Bookmarks?\n\nWARNING:\nAll the subitems (if any) will be deleted as well!";
+    for (int answer : {IDNO, IDYES})
+        EXPECT_EQ(unbookmark({L"Beta"}, L"Unbookmark \"Beta\"", answer), L"Remove \"Beta\"" + warning);
     EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{alpha + L"|Alpha"}));
+
+    // Several folders, one of them with a sub-item: every one goes, the sub-item with it.
+    {
+        Seed seed;
+        seed.Add(other, L"Nested", 0, seed.tree->root.children[0].get());
+        seed.Add(beta, L"Beta");
+        seed.Add(other, L"Other");
+    }
+    EXPECT_EQ(unbookmark({L"Alpha", L"Beta"}, L"Unbookmark \"Beta\" + 1 more items", IDYES),
+              L"Remove \"Beta\" + 1 more items" + warning);
+    EXPECT_EQ(TopLevelAddresses(), (std::vector<std::wstring>{other + L"|Other"}));
+    EXPECT_EQ(CountDescendants(LoadBookmarkTree()->root), 1u);
 }
 
 // Names that cmd would read as commands, variables or groups, and a blank.

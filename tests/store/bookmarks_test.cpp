@@ -1,5 +1,6 @@
 // The bookmark tree against Wine's real registry: layout, loading rules and every changing operation.
 #include "store_registry.h"
+#include <set>
 
 using namespace dv;
 using namespace storetest;
@@ -245,9 +246,9 @@ TEST_F(BookmarksTest, FailedMoveLeavesNoPartialCopy) {
     EXPECT_TRUE(tree->root.children[1]->children.empty());
 }
 
-TEST_F(BookmarksTest, RemoveBookmarksOfDeletesChildlessMatchesIgnoringAToZCase) {
+TEST_F(BookmarksTest, RemoveBookmarksOfDeletesMatchesWithTheirSubItemsIgnoringAToZCase) {
     MakeItem(L"1", L"c:\\data", L"top", 1);             // differs only in letter case
-    MakeItem(L"2", L"C:\\Data", L"group", 2);           // has children: survives
+    MakeItem(L"2", L"C:\\Data", L"group", 2);           // goes with all its sub-items
     MakeItem(L"2\\1", L"C:\\DATA", L"nested", 1);
     MakeItem(L"2\\2", L"C:\\Other", L"other", 2);
     MakeItem(L"3", L"C:\\Group", L"only child goes", 3);
@@ -257,16 +258,82 @@ TEST_F(BookmarksTest, RemoveBookmarksOfDeletesChildlessMatchesIgnoringAToZCase) 
     BookmarkTreePtr tree = LoadBookmarkTree();
 
     RemoveBookmarksOf(*tree, L"C:\\Data");
-    EXPECT_FALSE(KeyExists(ItemsPath(L"1")));
-    EXPECT_TRUE(KeyExists(ItemsPath(L"2")));
-    EXPECT_FALSE(KeyExists(ItemsPath(L"2\\1")));
-    EXPECT_TRUE(KeyExists(ItemsPath(L"2\\2")));
-    EXPECT_TRUE(KeyExists(ItemsPath(L"3")));  // its child went in this same pass
+    EXPECT_EQ(L"3,4", ChildNames(LoadBookmarkTree()->root));
+    EXPECT_TRUE(KeyExists(ItemsPath(L"3")));
     EXPECT_FALSE(KeyExists(ItemsPath(L"3\\1")));
-    EXPECT_FALSE(KeyExists(ItemsPath(L"5")));
     RemoveBookmarksOf(*tree, L"C:\\D\x00E4TA");
     EXPECT_TRUE(KeyExists(ItemsPath(L"4")));
     EXPECT_EQ(8u, CountDescendants(tree->root));  // the loaded tree is unchanged
+}
+
+// Other processes (the menu in Explorer, another manager) write while a tree is loaded: a key name
+// that exists in the registry is never written into, whatever the loaded tree says.
+TEST_F(BookmarksTest, NewKeysNeverReuseANameAnotherWriterTook) {
+    struct Case {
+        const char* what;
+        std::vector<const wchar_t*> takenMeanwhile;  // keys another writer made after the load
+        bool move;                                   // move "1" under "2" rather than add under "2"
+        const wchar_t* expectedKey;
+    } cases[] = {
+        {"add beside one", {L"2\\1"}, false, L"2\\2"},
+        {"add beside several", {L"2\\1", L"2\\2", L"2\\4"}, false, L"2\\5"},  // on after their count
+        {"move onto one", {L"2\\1"}, true, L"2\\2"},
+        {"move onto several", {L"2\\1", L"2\\2", L"2\\3"}, true, L"2\\4"},
+    };
+    for (const Case& c : cases) {
+        dvtest::CleanProductKey clean;
+        MakeItem(L"1", L"C:\\A", L"A", 1);
+        MakeItem(L"1\\1", L"C:\\A\\x", L"Ax", 1);
+        MakeItem(L"2", L"C:\\B", L"B", 2);
+        BookmarkTreePtr tree = LoadBookmarkTree();
+        for (const wchar_t* key : c.takenMeanwhile) MakeItem(key, L"C:\\Other", L"theirs", 9);
+        BookmarkItem& b = *tree->root.children[1];
+        if (c.move) {
+            EXPECT_TRUE(MoveItem(*tree->root.children[0], b, &kMoveToEnd)) << c.what;
+            ExpectStoredSz(ItemsPath(std::wstring(c.expectedKey) + L"\\1"), L"Title", L"Ax");
+        } else {
+            ASSERT_TRUE(AddItem(b, L"C:\\Mine", L"mine")) << c.what;
+        }
+        EXPECT_EQ(std::wstring(c.expectedKey).substr(2), b.children.back()->keyName) << c.what;
+        ExpectStoredSz(ItemsPath(c.expectedKey), L"Title", c.move ? L"A" : L"mine");
+        for (const wchar_t* key : c.takenMeanwhile) {
+            ExpectStoredSz(ItemsPath(key), L"Title", L"theirs");
+            EXPECT_FALSE(KeyExists(ItemsPath(std::wstring(key) + L"\\1"))) << c.what << ": merged into";
+        }
+    }
+    // A parent deleted meanwhile is not made again by an add or a move into it.
+    MakeItem(L"1", L"C:\\A", L"A", 1);
+    MakeItem(L"2", L"C:\\B", L"B", 2);
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(L"2").c_str()));
+    AddItem(*tree->root.children[1], L"C:\\Mine", L"mine");
+    EXPECT_FALSE(MoveItem(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd));
+    EXPECT_FALSE(KeyExists(ItemsPath(L"2")));
+    ExpectStoredSz(ItemsPath(L"1"), L"Title", L"A");
+}
+
+// Two processes, started together, each add 200 bookmarks through trees they loaded once.
+TEST_F(BookmarksTest, TwoProcessesAddingAtOnceKeepEveryBookmark) {
+    dv::unique_handle go(::CreateEventW(nullptr, TRUE, FALSE, L"DirvaneStoreWriterGo"));
+    ASSERT_TRUE(go);
+    std::vector<dv::unique_handle> writers;
+    for (const wchar_t* prefix : {L"C:\\first\\", L"C:\\second\\"})
+        writers.push_back(dvtest::StartProcess(L"\"" + dvtest::ProgramFolder() + L"\\store_writer.exe\" 200 " + prefix +
+                                               L" DirvaneStoreWriterGo"));
+    for (const auto& writer : writers) ASSERT_TRUE(writer);
+    ::SetEvent(go.get());
+    for (const auto& writer : writers) {
+        ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(writer.get(), 120000));
+        DWORD code = 1;
+        ::GetExitCodeProcess(writer.get(), &code);
+        EXPECT_EQ(0u, code);
+    }
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    std::set<std::wstring> addresses;
+    for (const auto& item : tree->root.children) addresses.insert(item->address);
+    EXPECT_EQ(400u, tree->root.children.size());
+    EXPECT_EQ(400u, addresses.size());
+    EXPECT_TRUE(addresses.count(L"C:\\first\\199") && addresses.count(L"C:\\second\\0"));
 }
 
 TEST_F(BookmarksTest, InMemoryStructure) {

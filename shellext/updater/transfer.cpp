@@ -20,7 +20,8 @@ bool ContentLength(HINTERNET request, unsigned long long maxBytes, ULONG& length
     wchar_t text[32];
     DWORD size = sizeof(text);
     length = 0;
-    if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr)) return true;
+    if (!::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, nullptr))
+        return ::GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND;  // none, or one too long to be a size
     unsigned long long value = 0;
     const wchar_t* p = text;
     if (!*p) return false;

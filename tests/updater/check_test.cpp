@@ -312,6 +312,16 @@ TEST_F(UpdateCheck, SameOrOlderVersionIsNotAvailable) {
     }
 }
 
+TEST_F(UpdateCheck, ReplyWithoutAnAnnouncedLength) {
+    Scenario scenario{Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)};
+    scenario.noLength = true;
+    UseScenario(scenario);
+    auto updater = Check();
+    EXPECT_FALSE(updater->IsError());
+    EXPECT_TRUE(updater->IsAvailable());
+    EXPECT_EQ(OfferDownloadable, updater->OfferProblem());
+}
+
 TEST_F(UpdateCheck, SingleNumberVersionCountsAsMajor) {
     UseScenario({Reply("3", "", kDl, "DirvaneSetup.exe")});
     auto updater = Check();

@@ -68,7 +68,8 @@ void UseScenario(const Scenario& s) {
          << ", \"stall\": " << (s.stallAfterHeaders ? "\"headers\"" : s.stall ? "true" : "false") << ", \"stall_seconds\": " << s.stallSeconds
          << ", \"installer\": " << (s.installer.empty() ? "null" : Json(s.installer))
          << ", \"download_status\": " << s.downloadStatus << ", \"chunk\": " << s.chunk
-         << ", \"delay\": " << s.delay << ", \"partial\": " << (s.partial ? "true" : "false") << "}";
+         << ", \"delay\": " << s.delay << ", \"partial\": " << (s.partial ? "true" : "false")
+         << ", \"no_length\": " << (s.noLength ? "true" : "false") << "}";
     WriteUnixFile(ServerFolderUnix() + "/control.json", json.str());
     WriteUnixFile(ServerFolderUnix() + "/requests.log", "");
 }

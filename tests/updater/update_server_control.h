@@ -20,6 +20,7 @@ struct Scenario {
     int chunk = 0;                  // send the installer in chunks of this many bytes...
     double delay = 0;               // ...with this many seconds between them
     bool partial = false;           // break the installer off halfway
+    bool noLength = false;          // announce no length: the body ends with the connection
 };
 
 // The fixture's folder (Unix path), from DIRVANE_BUILD.

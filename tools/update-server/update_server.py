@@ -29,7 +29,11 @@ With --control-file, a JSON object read afresh for every request overrides these
 running server can play every scenario of a test run:
 
     {"reply": "...", "status": 200, "stall": false, "stall_seconds": 3,
-     "installer": "/path/file", "download_status": 200, "chunk": 0, "delay": 0, "partial": false}
+     "installer": "/path/file", "download_status": 200, "chunk": 0, "delay": 0, "partial": false,
+     "no_length": false}
+
+("no_length" leaves Content-Length out of the reply and the download: the body ends where the
+connection does.)
 
 The server exits by itself after --lifetime seconds (0: runs until stopped), writes the port it
 listens on to --port-file (use --port 0 for a free port), and appends each request line to --log.
@@ -90,6 +94,7 @@ class Settings:
             "chunk": a.chunk,
             "delay": a.delay,
             "partial": a.partial,
+            "no_length": False,
         }
         if a.reply is not None:
             s["reply"] = a.reply
@@ -161,7 +166,8 @@ class Handler(BaseHTTPRequestHandler):
         body = text.encode("cp1252", errors="replace")
         self.send_response(int(s["status"]))
         self.send_header("Content-Type", "text/plain")
-        self.send_header("Content-Length", str(len(body)))
+        if not s["no_length"]:
+            self.send_header("Content-Length", str(len(body)))
         self.send_header("Cache-Control", "no-cache")
         self.end_headers()
         self.wfile.write(body)
@@ -176,7 +182,8 @@ class Handler(BaseHTTPRequestHandler):
             data = f.read()
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(data)))
+        if not s["no_length"]:
+            self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         full = len(data)
         if s["partial"]:

@@ -605,7 +605,16 @@ void CManagerDlg::ReloadTree() {
         node = TreeView_GetNextSibling(tree_, node);
     }
 
-    // One redraw for the whole rebuild; the nodes go before the items they point to.
+    // One redraw for the whole rebuild, on every way out; the nodes go before the items they point to.
+    struct Rebuilding {
+        CManagerDlg& dialog;
+        ~Rebuilding() {
+            dialog.knownIcons_ = nullptr;
+            ::SendMessageW(dialog.tree_, WM_SETREDRAW, TRUE, 0);
+            ::InvalidateRect(dialog.tree_, nullptr, TRUE);
+            dialog.UpdateCommandStates();
+        }
+    } rebuilding{*this};
     ::SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
     TreeView_DeleteAllItems(tree_);
     bookmarks_ = std::move(fresh);
@@ -614,9 +623,6 @@ void CManagerDlg::ReloadTree() {
     knownIcons_ = nullptr;
     if (HTREEITEM selected = FindNodeByKeyPath(selectedPath)) TreeView_SelectItem(tree_, selected);
     if (HTREEITEM top = FindNodeByKeyPath(topPath)) TreeView_Select(tree_, top, TVGN_FIRSTVISIBLE);
-    ::SendMessageW(tree_, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(tree_, nullptr, TRUE);
-    UpdateCommandStates();
 }
 
 } // namespace dv

@@ -908,6 +908,7 @@ Section "Dirvane" SecMain
   ${OrIf} $0 <> 0
     !insertmacro Fail ${EXIT_NOT_REGISTERED} "Dirvane.dll could not be registered (code $0)."
   ${EndIf}
+  Call ScheduleHeldCopies
 
   ${If} $Mode == "user"
     StrCpy $1 "/CURRENTUSER"
@@ -929,7 +930,6 @@ Section "Dirvane" SecMain
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" "$0"
 
-  Call ScheduleHeldCopies
   ${If} $RestartExplorer == 1
     Call RestartExplorer
   ${EndIf}

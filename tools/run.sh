@@ -24,8 +24,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 setup="$(ls -t build/dist/Dirvane-Setup-*.exe 2>/dev/null | head -n 1)"
-# The setup is a 32-bit program: where those cannot run, the DLL is registered in place.
-[ -z "${DIRVANE_NO_WIN32:-}" ] || setup=""
 if [ -n "$setup" ]; then
   "$WINE" "$setup" /S && echo "Installed $(basename "$setup") into Program Files\\Dirvane"
 else

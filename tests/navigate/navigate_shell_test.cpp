@@ -294,12 +294,17 @@ TEST(ForeignWindows, AreNeverAskedForPointers) {
     dv::unique_handle process = dvtest::StartProcess(
         L"\"" + dvtest::ProgramFolder() + L"\\nav_foreign_window.exe\" " + title, &processId);
     ASSERT_TRUE(process);
-    HWND top = nullptr;
-    bool found = dvtest::WaitFor([&] { return (top = FindForeignWindow(title)) != nullptr; });
+    // The program makes its top window first and the tree inside it afterwards: wait for both.
+    HWND top = nullptr, tree = nullptr;
+    bool found = dvtest::WaitFor([&] {
+        top = FindForeignWindow(title);
+        tree = top ? ::FindWindowExW(::FindWindowExW(top, nullptr, L"SHBrowseForFolder ShellNameSpace Control", nullptr),
+                                     nullptr, WC_TREEVIEWW, nullptr)
+                   : nullptr;
+        return tree != nullptr;
+    });
     if (!found) ::TerminateProcess(process.get(), 1);
     ASSERT_TRUE(found);
-    HWND tree = ::FindWindowExW(::FindWindowExW(top, nullptr, L"SHBrowseForFolder ShellNameSpace Control", nullptr),
-                                nullptr, WC_TREEVIEWW, nullptr);
 
     // Its answer would be a pointer into the other process: the window is not asked at all.
     dv::com_ptr<IFolderView> view;

@@ -67,9 +67,13 @@ bool IsSoundIdListArray(const void* block, size_t size) {
     // The folder's offset and one per item follow the count.
     const unsigned long long offsetsEnd = (static_cast<unsigned long long>(count) + 2) * sizeof(UINT);
     if (offsetsEnd > size) return false;
+    // Lists that do not overlap take at most one step per two bytes of the block; offsets that all
+    // lead into one long list would make the walk quadratic, so that is refused as malformed.
+    size_t steps = size / sizeof(USHORT) + 1;
     for (UINT i = 0; i <= count; ++i) {
         size_t at = ReadAt<UINT>(bytes, (i + 1) * sizeof(UINT));
         for (;;) {
+            if (steps-- == 0) return false;
             if (at > size || size - at < sizeof(USHORT)) return false;
             const USHORT itemSize = ReadAt<USHORT>(bytes, at);
             if (itemSize == 0) break;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace dv {
 
@@ -280,27 +281,45 @@ void RunCheck(UpdaterState& state) {
     if (!error) WriteUpdateState(available, state.registryKey);
 }
 
-// Opens the downloaded installer so that nobody can write to it until it has been started (it may
-// still be renamed into place), and checks it against the reply's hash and the pinned signers.
-unique_hfile OpenVerifiedInstaller(UpdaterState& state, const wchar_t* path) noexcept {
-    unique_hfile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+// Checks an open installer against the reply's hash and the pinned signers.
+bool IsVerifiedInstaller(UpdaterState& state, const wchar_t* path, HANDLE file) noexcept {
     unsigned char digest[32];
-    if (!file || !HashFile(file.get(), digest) || memcmp(digest, state.installerSha256, sizeof(digest)) != 0) {
+    if (!HashFile(file, digest) || memcmp(digest, state.installerSha256, sizeof(digest)) != 0) {
         state.refusal = RefusalHashMismatch;
-        return unique_hfile();
+        return false;
     }
     const wchar_t* signers = updater_testing::pinnedSigners;
-    if (signers ? !IsSignedBy(path, file.get(), signers) : !IsSignedByPinnedSigner(path, file.get())) {
+    if (signers ? !IsSignedBy(path, file, signers) : !IsSignedByPinnedSigner(path, file)) {
         state.refusal = RefusalSigner;
-        return unique_hfile();
+        return false;
     }
-    return file;
+    return true;
+}
+
+bool SameFile(HANDLE a, HANDLE b) noexcept {
+    BY_HANDLE_FILE_INFORMATION x = {}, y = {};
+    return ::GetFileInformationByHandle(a, &x) && ::GetFileInformationByHandle(b, &y) &&
+           x.dwVolumeSerialNumber == y.dwVolumeSerialNumber && x.nFileIndexHigh == y.nFileIndexHigh &&
+           x.nFileIndexLow == y.nFileIndexLow;
+}
+
+// Renames the open file; the handle needs DELETE access. Nobody can swap the file meanwhile, as
+// nothing else may open it for deleting or writing while the handle lives.
+bool RenameOpenFile(HANDLE file, const wchar_t* newPath) noexcept {
+    const size_t length = wcslen(newPath);
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (length + 1) * sizeof(wchar_t));
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(length * sizeof(wchar_t));
+    wmemcpy(info->FileName, newPath, length + 1);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 // Downloads beside the chosen file and moves it into place only when it is complete and verified,
 // so a failed, cancelled or refused download neither leaves a partial installer nor destroys a
-// file the user chose to replace.
+// file the user chose to replace. From the check to the start the file stays open in a way that
+// lets nobody write, rename or replace it, and what is started is the very file that was checked.
 void RunDownload(UpdaterState& state) {
     state.phase = UpdaterPhaseDownloading;
     state.refusal = RefusalNone;
@@ -310,12 +329,17 @@ void RunDownload(UpdaterState& state) {
     wchar_t* slash = wcsrchr(folder, L'\\');
     if (slash) slash[1] = 0;
     wchar_t partial[MAX_PATH];
-    bool beside = slash && ::GetTempFileNameW(folder, L"upd", 0, partial);
-    const wchar_t* file = beside ? partial : target;
+    if (!slash || !::GetTempFileNameW(folder, L"upd", 0, partial)) {
+        // Never download into the chosen file itself: a refusal would then destroy what it held.
+        Trace(L"no room for the download beside the chosen file", HRESULT_FROM_WIN32(::GetLastError()));
+        state.error = true;
+        state.busy = false;
+        return;
+    }
 
     bool done = false;
     {
-        unique_hfile out(::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        unique_hfile out(::CreateFileW(partial, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (out) {
             done = SUCCEEDED(Download(state, state.downloadUrl, kMaxInstallerBytes, 0, [&](const BYTE* data, DWORD size) {
                 DWORD written = 0;
@@ -323,20 +347,46 @@ void RunDownload(UpdaterState& state) {
             }));
         }
     }
-    unique_hfile verified;
+    bool started = false;
     if (done && !state.CancelRequested()) {
-        verified = OpenVerifiedInstaller(state, file);
-        if (!verified) {
+        // Checked and renamed through one handle that shares nothing but reading.
+        unique_hfile checked(::CreateFileW(partial, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (checked && IsVerifiedInstaller(state, partial, checked.get()) && RenameOpenFile(checked.get(), target)) {
+            // The installer reads itself while it runs, so it is started from a handle without
+            // DELETE access; the file under the name must be the one just checked, unchanged.
+            unique_hfile held(::CreateFileW(target, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            const bool same = held && SameFile(held.get(), checked.get());
+            checked.reset();
+            if (same) {
+                // Nobody could write to it since its check (no handle shared writing); now hold it
+                // sharing reading only, and make sure the name still leads to it.
+                unique_hfile locked(::CreateFileW(target, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+                const bool stillSame = locked && SameFile(locked.get(), held.get());
+                held.reset();
+                if (stillSame && !state.CancelRequested()) {
+                    ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
+                    started = true;
+                }
+            }
+            // A cancel that came during the check leaves the checked installer where the user
+            // wanted it, not started; a file that is not the checked one is left alone.
+            if (!started && !state.CancelRequested()) {
+                Trace(L"installer replaced after its check", E_ACCESSDENIED);
+                state.refusal = RefusalHashMismatch;
+                state.error = true;
+            }
+            state.busy = false;
+            return;
+        }
+        if (state.refusal != RefusalNone) {
             Trace(L"installer refused", static_cast<HRESULT>(state.refusal.load()));
             state.error = true;
         }
     }
-    if (verified && beside && !::MoveFileExW(partial, target, MOVEFILE_REPLACE_EXISTING)) verified.reset();
-    if (verified) {
-        ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
-    } else {
-        ::DeleteFileW(file);
-    }
+    ::DeleteFileW(partial);
     state.busy = false;
 }
 
@@ -440,7 +490,22 @@ bool CUpdater::StartBackgroundCheck() noexcept {
 
 bool CUpdater::BackgroundCheckRunning() noexcept { return backgroundCheckRunning; }
 
+namespace {
+
+// Only a program is ever started: a name without ".exe" would be opened by whatever its type says.
+bool IsProgramPath(const wchar_t* path) noexcept {
+    const wchar_t* name = path ? path : L"";
+    for (const wchar_t* p = name; *p; ++p) {
+        if (*p == L'\\' || *p == L'/') name = p + 1;
+    }
+    const size_t length = wcslen(name);
+    return length > 4 && CompareFoldAZ(name + length - 4, L".exe", 4) == 0;
+}
+
+} // namespace
+
 bool CUpdater::StartDownload(const wchar_t* path) noexcept {
+    if (!IsProgramPath(path)) return false;
     UpdaterState& s = *state_;
     if (s.workerRunning || s.phase != UpdaterPhaseChecked || s.busy || s.error || !s.downloadUrl[0] ||
         s.offerProblem != OfferDownloadable || !path || !path[0])

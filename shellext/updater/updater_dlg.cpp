@@ -193,6 +193,7 @@ void CUpdaterDlg::StartDownload() {
     ofn.lpstrFile = file;
     ofn.nMaxFile = kMaxText;
     ofn.lpstrInitialDir = desktop[0] ? desktop : nullptr;
+    ofn.lpstrDefExt = L"exe";  // a name typed without an extension is saved as a program
     // The host's current folder is left alone: it belongs to Explorer or the program we live in.
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_ENABLESIZING | OFN_NOCHANGEDIR |
                 OFN_HIDEREADONLY;

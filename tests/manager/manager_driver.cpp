@@ -212,8 +212,11 @@ void Screenshot(const char* name) {
     fclose(out);
 }
 
+// Starts empty: what an earlier test or program left on the Clipboard outlives its process.
 ClipboardFiles::ClipboardFiles()
-    : owner_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+    : owner_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {
+    Put({});
+}
 
 ClipboardFiles::~ClipboardFiles() { Put({}); }
 

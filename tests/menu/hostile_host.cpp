@@ -66,6 +66,19 @@ Bytes IdListBlock(const std::wstring& folder, const std::vector<std::wstring>& n
     return block;
 }
 
+// Every offset leads into one list of a quarter of a million empty items: walking each offset's
+// list in turn would take hours on the host's thread.
+Bytes OneLongListBlock() {
+    constexpr UINT kOffsets = 128 * 1024;
+    constexpr size_t kListAt = (kOffsets + 1) * sizeof(UINT);
+    constexpr size_t kItems = 256 * 1024;
+    Bytes block(kListAt + (kItems + 1) * sizeof(USHORT), 0);
+    Put<UINT>(block, 0, kOffsets - 1);
+    for (UINT i = 0; i < kOffsets; ++i) Put<UINT>(block, (i + 1) * sizeof(UINT), static_cast<UINT>(kListAt));
+    for (size_t i = 0; i < kItems; ++i) Put<USHORT>(block, kListAt + i * sizeof(USHORT), sizeof(USHORT));
+    return block;
+}
+
 std::vector<Case> FixedCases(const std::wstring& scratch) {
     const std::wstring folder = scratch + L"\\Sound";
     ::CreateDirectoryW(folder.c_str(), nullptr);
@@ -89,6 +102,7 @@ std::vector<Case> FixedCases(const std::wstring& scratch) {
         {"cida-item-past-end", true, list},
         {"cida-unterminated", true, Bytes(list.begin(), list.end() - 2)},
         {"cida-item-size-one", true, list},
+        {"cida-one-long-list", true, OneLongListBlock()},
     };
     auto find = [&cases](const char* name) -> Bytes& {
         for (Case& c : cases)

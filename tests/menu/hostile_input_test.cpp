@@ -62,6 +62,7 @@ TEST_F(HostileInput, MalformedSelectionDataIsRefusedWhole) {
         "cida-item-past-end init=0x80070057 paste=0",
         "cida-unterminated init=0x80070057 paste=0",
         "cida-item-size-one init=0x80070057 paste=0",
+        "cida-one-long-list init=0x80070057 paste=0",
     };
     std::string lines;
     for (const char* line : expected) lines += std::string(line) + "\n";

@@ -185,6 +185,11 @@ TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
     EXPECT_TRUE(StoredLastCheck(day));
     EXPECT_EQ(TodayUtc(), day);
     EXPECT_TRUE(updater->IsUpdateAvailable());
+    // Only a program is ever started: a file saved under another type is not downloaded at all.
+    dvtest::ScratchFolder folder(L"DirvaneUpdateNotAProgram");
+    for (const wchar_t* name : {L"DirvaneSetup.txt", L"DirvaneSetup", L"DirvaneSetup.exe.lnk", L".exe"})
+        EXPECT_FALSE(updater->StartDownload((folder / name).c_str())) << name;
+    EXPECT_FALSE(updater->IsWorkerRunning());
 }
 
 // Without a well-formed hash, or with an address the rule refuses, the news is shown and stored,

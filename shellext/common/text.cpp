@@ -1,4 +1,5 @@
 #include "text.h"
+#include "trace.h"
 #include "com.h"
 #include <cstdarg>
 #include <cwchar>
@@ -45,6 +46,7 @@ std::wstring FormatTextV(const wchar_t* format, va_list args) noexcept {
             buffer.resize(buffer.size() * 4);
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return std::wstring();
     }
 }

@@ -1,4 +1,5 @@
 #include "manager_dlg.h"
+#include "common/trace.h"
 #include "manager.h"
 #include "common/module_flags.h"
 #include "common/text.h"
@@ -547,6 +548,7 @@ void CManagerDlg::ReloadWhenIdle() {
     try {
         ReloadTree();
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         ::OutputDebugStringW(L"Dirvane: the manager could not show the bookmarks changed elsewhere\n");
     }
     lastReloadEnd_ = ::GetTickCount();

@@ -1,4 +1,5 @@
 #include "store_watcher.h"
+#include "common/trace.h"
 #include "common/registry.h"
 
 namespace dv {
@@ -27,6 +28,7 @@ bool StoreWatcher::Start(HWND window, UINT message, const wchar_t* keyPath) noex
     try {
         keyPath_ = keyPath;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
     window_ = window;

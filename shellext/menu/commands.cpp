@@ -1,5 +1,6 @@
 // The built-in commands: confirmations, file operations, programs started and the Clipboard.
 #include "commands.h"
+#include "common/trace.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "navigate/navigate.h"
@@ -129,6 +130,7 @@ bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* dest
         operation.fFlags = FOF_ALLOWUNDO | FOF_RENAMEONCOLLISION;
         return ::SHFileOperationW(&operation) == 0;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
 }
@@ -200,6 +202,7 @@ bool CopySelectionFromView() {
         CopyTextToClipboard(text);
         return true;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
 }

@@ -1,5 +1,6 @@
 // The handler object: construction, command dispatch, help texts and owner-drawn images.
 #include "context_menu.h"
+#include "common/trace.h"
 #include "commands.h"
 #include "manager/manager.h"
 #include "navigate/navigate.h"
@@ -89,6 +90,7 @@ void CDirvaneContextMenu::CopyPathsToClipboard() {
     try {
         CopyTextToClipboard(firstPath);
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -121,6 +123,7 @@ STDMETHODIMP CDirvaneContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
                 nav::JumpToFolder(window, target.c_str());
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
     return S_OK;
 }

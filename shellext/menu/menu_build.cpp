@@ -1,6 +1,7 @@
 // QueryContextMenu: the "Dir&vane" submenu with the bookmarks and the fixed commands, and the
 // add-on items below it.
 #include "context_menu.h"
+#include "common/trace.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
@@ -297,6 +298,7 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         }
         if (offerCommandPrompt) addOnItem(commandPromptCmd, IDS_COMMAND_PROMPT, commandPromptBitmap.get());
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         // Out of memory: what was added stays, with its identifiers counted.
     }
     return added();

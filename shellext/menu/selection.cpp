@@ -1,5 +1,6 @@
 // Initialize: turning what the shell hands over into the handler's selection.
 #include "context_menu.h"
+#include "common/trace.h"
 #include "common/registry.h"
 #include "common/selection_data.h"
 #include <shlwapi.h>
@@ -180,6 +181,7 @@ STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObje
         selectionCount = static_cast<UINT>(selection.size());
         return S_OK;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return E_OUTOFMEMORY;
     }
 }

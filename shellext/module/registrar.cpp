@@ -1,4 +1,5 @@
 #include "registrar.h"
+#include "common/trace.h"
 #include "common/handles.h"
 #include <shlwapi.h>
 #include <cwctype>
@@ -263,6 +264,7 @@ HRESULT RunRegistryScript(const std::wstring& script, ScriptMode mode, const Scr
         if (!ExpandReplacements(script, replacements, expanded)) return DISP_E_EXCEPTION;
         return Parser(expanded, mode, classesRoot).Run();
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return E_OUTOFMEMORY;
     }
 }
@@ -288,6 +290,7 @@ HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
         if (nul != std::wstring::npos) script.resize(nul);
         return RunRegistryScript(script, mode, replacements, classesRoot);
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return E_OUTOFMEMORY;
     }
 }

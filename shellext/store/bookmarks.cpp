@@ -1,4 +1,5 @@
 #include "bookmarks.h"
+#include "common/trace.h"
 #include "common/registry.h"
 #include "common/text.h"
 #include <shlwapi.h>
@@ -177,6 +178,7 @@ BookmarkItem::~BookmarkItem() {
             item->children.clear();
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         // Out of memory for the work list: what is left is freed by ordinary recursion.
     }
 }
@@ -190,11 +192,13 @@ BookmarkTreePtr LoadBookmarkTree() noexcept {
     try {
         tree = std::make_unique<BookmarkTree>();
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return nullptr;
     }
     try {
         LoadItems(tree->root);
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         // Out of memory: keep what was read.
     }
     SortChildrenByOrder(tree->root);
@@ -258,6 +262,7 @@ BookmarkItem* AddItem(BookmarkItem& parent, const wchar_t* address, const wchar_
         parent.children.push_back(std::move(owned));
         return parent.children.back().get();
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return nullptr;
     }
 }
@@ -277,6 +282,7 @@ void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wc
         WriteRegString(key.get(), L"Address", item.address.c_str());
         WriteRegString(key.get(), L"Title", item.title.c_str());
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -286,6 +292,7 @@ void SetColorIndex(BookmarkItem& item, UINT index) noexcept {
         unique_hkey key = OpenItemKey(item);
         if (key) WriteRegDword(key.get(), L"ColorIndex", item.colorIndex);
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -302,6 +309,7 @@ void WriteChildOrder(BookmarkItem& parent) noexcept {
             WriteRegDword(key.get(), L"Order", index);
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -317,6 +325,7 @@ void SortChildrenByOrder(BookmarkItem& item) noexcept {
                 if (!child->children.empty()) pending.push_back(child.get());
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -370,6 +379,7 @@ bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* a
         if (parentChanged) owned->keyName = std::move(newName);
         list.insert(list.begin() + static_cast<std::ptrdiff_t>(at), std::move(owned));
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
     WriteChildOrder(newParent);
@@ -381,6 +391,7 @@ void DeleteItemKey(const BookmarkItem& item) noexcept {
     try {
         ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemKeyPath(item).c_str());
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -419,6 +430,7 @@ void RemoveBookmarksOf(const BookmarkTree& tree, const wchar_t* folder) noexcept
             for (const auto& child : item->children) pending.push_back(child.get());
         }
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
 }
 
@@ -440,6 +452,7 @@ bool SameSubtrees(const BookmarkItem& a, const BookmarkItem& b) noexcept {
         }
         return true;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
 }
@@ -449,6 +462,7 @@ size_t CountDescendants(const BookmarkItem& item) noexcept {
     try {
         VisitBelowChildrenFirst(item, [&count](const BookmarkItem&) { ++count; });
     } catch (...) {
+        DV_TRACE_EXCEPTION();
     }
     return count;
 }

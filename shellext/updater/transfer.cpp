@@ -1,4 +1,5 @@
 #include "transfer.h"
+#include "common/trace.h"
 #include "update_reply.h"
 #include "updater.h"
 #include "common/handles.h"
@@ -146,6 +147,7 @@ HRESULT HttpGet(const wchar_t* url, const wchar_t* server, CUpdaterBindStatusCal
             return E_ABORT;
         return callback.TransferIncomplete() ? INET_E_DOWNLOAD_FAILURE : S_OK;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return E_OUTOFMEMORY;
     }
 }

@@ -1,4 +1,5 @@
 #include "trust.h"
+#include "common/trace.h"
 #include "transfer.h"
 #include "update_reply.h"
 #include "update_server.h"
@@ -53,6 +54,7 @@ std::wstring VerifiedSignerThumbprint(const wchar_t* path, HANDLE file, LONG& hr
                 try {
                     thumbprint = Sha256Hex(digest);
                 } catch (...) {
+                    DV_TRACE_EXCEPTION();
                 }
             }
         }
@@ -76,6 +78,7 @@ bool IsSignedBy(const wchar_t* path, HANDLE file, const wchar_t* signers) noexce
                                         static_cast<unsigned long>(hr)).c_str());
         return false;
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return false;
     }
 }

@@ -1,4 +1,5 @@
 #include "updater.h"
+#include "common/trace.h"
 #include "transfer.h"
 #include "trust.h"
 #include "update_reply.h"
@@ -415,6 +416,7 @@ DWORD WINAPI WorkerProc(void* param) {
                 if (phase == UpdaterPhaseCheckPending) RunCheck(state);
                 else if (phase == UpdaterPhaseChecked) RunDownload(state);
             } catch (...) {  // out of memory: an error, never an exception in the host
+                DV_TRACE_EXCEPTION();
                 state.error = true;
                 state.busy = false;
             }
@@ -441,6 +443,7 @@ std::unique_ptr<CUpdater> CUpdater::Create(HWND owner, UINT keyStringId, const w
     try {
         return std::make_unique<CUpdater>(owner, keyStringId, registryKey, serverBase);
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         return nullptr;
     }
 }
@@ -457,6 +460,7 @@ void CUpdater::StartCheck() noexcept {
     try {
         CopyText(s.currentVersion, kMaxText, GetModuleVersionString(ResourceInstance()).c_str());
     } catch (...) {
+        DV_TRACE_EXCEPTION();
         s.currentVersion[0] = 0;
     }
     wchar_t key[kMaxText];

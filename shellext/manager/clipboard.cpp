@@ -1,4 +1,5 @@
 #include "clipboard.h"
+#include "common/trace.h"
 #include "common/handles.h"
 #include "common/selection_data.h"
 #include "common/text.h"
@@ -20,7 +21,7 @@ std::vector<std::wstring> ClipboardFileNames() {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     unique_stgmedium medium;
     if (FAILED(data->GetData(&format, &medium)) || medium.tymed != TYMED_HGLOBAL) return names;
-    if (!ReadDropFiles(medium.hGlobal, names)) ::OutputDebugStringW(L"Dirvane: malformed file list on the Clipboard ignored\n");
+    if (!ReadDropFiles(medium.hGlobal, names)) DV_TRACE(L"malformed file list on the Clipboard ignored");
     return names;
 }
 

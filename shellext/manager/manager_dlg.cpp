@@ -549,7 +549,7 @@ void CManagerDlg::ReloadWhenIdle() {
         ReloadTree();
     } catch (...) {
         DV_TRACE_EXCEPTION();
-        ::OutputDebugStringW(L"Dirvane: the manager could not show the bookmarks changed elsewhere\n");
+        DV_TRACE(L"the manager could not show the bookmarks changed elsewhere");
     }
     lastReloadEnd_ = ::GetTickCount();
     lastReloadCost_ = lastReloadEnd_ - start;

@@ -38,7 +38,7 @@ bool StoreWatcher::Start(HWND window, UINT message, const wchar_t* keyPath) noex
     if (!stop_) return false;
     thread_.reset(::CreateThread(nullptr, 0, &StoreWatcher::ThreadMain, this, 0, nullptr));
     if (!thread_) {
-        ::OutputDebugStringW(L"Dirvane: the manager cannot watch the bookmark store (no thread)\n");
+        DV_TRACE(L"the manager cannot watch the bookmark store (no thread)");
         stop_.reset();
         return false;
     }
@@ -69,7 +69,7 @@ void StoreWatcher::Watch() noexcept {
                                                   changed.get(), TRUE)
                       : ERROR_FILE_NOT_FOUND;
         if (rc != ERROR_SUCCESS) {
-            ::OutputDebugStringW(L"Dirvane: the manager cannot watch the bookmark store (no notification)\n");
+            DV_TRACE(L"the manager cannot watch the bookmark store (no notification)");
             return;
         }
         // Armed before the window is told, so that no change after its reload goes unnoticed.

@@ -28,7 +28,7 @@ void StartProgram(const std::wstring& file, const wchar_t* parameters, const wch
     info.lpParameters = parameters;
     info.lpDirectory = directory;
     info.nShow = SW_SHOW;
-    if (!::ShellExecuteExW(&info)) ::OutputDebugStringW(L"Dirvane: a program could not be started\n");
+    if (!::ShellExecuteExW(&info)) DV_TRACE(L"a program could not be started");
 }
 
 // A program of the system folder by its full path: a bare name would be looked up in the host's
@@ -145,7 +145,7 @@ void OpenInEditor(const wchar_t* path, bool ctrl) {
 
 void OpenCommandPrompt(const wchar_t* folder, bool ctrl) {
     if (!FitsCommandLine(folder)) {
-        ::OutputDebugStringW(L"Dirvane: no command prompt for a folder name no command line can carry\n");
+        DV_TRACE(L"no command prompt for a folder name no command line can carry");
         return;
     }
     const std::wstring cmd = SystemProgram(L"cmd.exe");
@@ -158,7 +158,7 @@ void OpenCommandPrompt(const wchar_t* folder, bool ctrl) {
         PROCESS_INFORMATION started = {};
         if (!::CreateProcessW(cmd.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, folder,
                               &startup, &started)) {
-            ::OutputDebugStringW(L"Dirvane: the command prompt could not be started\n");
+            DV_TRACE(L"the command prompt could not be started");
             return;
         }
         unique_handle process(started.hProcess), thread(started.hThread);

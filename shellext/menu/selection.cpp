@@ -105,7 +105,7 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
         if (SUCCEEDED(dataObject->GetData(&format, &medium))) {
             std::vector<std::wstring> names;
             if (medium.tymed != TYMED_HGLOBAL || !ReadDropFiles(medium.hGlobal, names)) {
-                ::OutputDebugStringW(L"Dirvane: malformed file list refused\n");
+                DV_TRACE(L"malformed file list refused");
                 return E_INVALIDARG;
             }
             if (names.empty()) return E_FAIL;
@@ -113,7 +113,7 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
             // name would act on one of its folders.
             for (const std::wstring& name : names) {
                 if (name.size() >= kMaxText) {
-                    ::OutputDebugStringW(L"Dirvane: selection with a name too long refused\n");
+                    DV_TRACE(L"selection with a name too long refused");
                     return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
                 }
             }
@@ -132,7 +132,7 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
     unique_stgmedium medium;
     if (FAILED(dataObject->GetData(&format, &medium))) return E_INVALIDARG;
     if (medium.tymed != TYMED_HGLOBAL || !IsSoundIdListArray(medium.hGlobal)) {
-        ::OutputDebugStringW(L"Dirvane: malformed item list array refused\n");
+        DV_TRACE(L"malformed item list array refused");
         return E_INVALIDARG;
     }
     global_lock<CIDA> ida(medium.hGlobal);

@@ -74,8 +74,7 @@ bool IsSignedBy(const wchar_t* path, HANDLE file, const wchar_t* signers) noexce
         for (const std::wstring& candidate : pinned) {
             if (!thumbprint.empty() && candidate == thumbprint) return true;
         }
-        ::OutputDebugStringW(FormatText(L"Dirvane updater: signer refused (WinVerifyTrust 0x%08lX)\n",
-                                        static_cast<unsigned long>(hr)).c_str());
+        DV_TRACE_HR(hr, L"signer check (WinVerifyTrust or the pin)");
         return false;
     } catch (...) {
         DV_TRACE_EXCEPTION();

@@ -186,10 +186,6 @@ constexpr DWORD kCheckDeadlineMs = 30000;
 // Installers are far smaller; a larger body is refused before it fills the user's disk.
 constexpr unsigned long long kMaxInstallerBytes = 512ull * 1024 * 1024;
 
-void Trace(const wchar_t* what, HRESULT hr) noexcept {
-    ::OutputDebugStringW(FormatText(L"Dirvane updater: %s (0x%08lX)\n", what, static_cast<unsigned long>(hr)).c_str());
-}
-
 // A value that is used as a whole: an over-long one counts as missing rather than being cut.
 void CopyWhole(wchar_t (&target)[kMaxText], const std::wstring& value) noexcept {
     if (!CopyText(target, kMaxText, value.c_str())) target[0] = 0;
@@ -199,7 +195,7 @@ HRESULT Download(UpdaterState& state, const wchar_t* url, unsigned long long max
                  const std::function<bool(const BYTE*, DWORD)>& write) noexcept {
     if (state.CancelRequested()) return E_ABORT;  // no connection for a check nobody waits for
     HRESULT hr = HttpGet(url, state.server, state.callback, maxBytes, deadlineMs, write);
-    if (FAILED(hr)) Trace(url, hr);
+    if (FAILED(hr)) DV_TRACE_HR(hr, url);
     return hr;
 }
 
@@ -332,7 +328,7 @@ void RunDownload(UpdaterState& state) {
     wchar_t partial[MAX_PATH];
     if (!slash || !::GetTempFileNameW(folder, L"upd", 0, partial)) {
         // Never download into the chosen file itself: a refusal would then destroy what it held.
-        Trace(L"no room for the download beside the chosen file", HRESULT_FROM_WIN32(::GetLastError()));
+        DV_TRACE_HR(HRESULT_FROM_WIN32(::GetLastError()), L"no room for the download beside the chosen file");
         state.error = true;
         state.busy = false;
         return;
@@ -375,7 +371,7 @@ void RunDownload(UpdaterState& state) {
             // A cancel that came during the check leaves the checked installer where the user
             // wanted it, not started; a file that is not the checked one is left alone.
             if (!started && !state.CancelRequested()) {
-                Trace(L"installer replaced after its check", E_ACCESSDENIED);
+                DV_TRACE_HR(E_ACCESSDENIED, L"installer replaced after its check");
                 state.refusal = RefusalHashMismatch;
                 state.error = true;
             }
@@ -383,7 +379,7 @@ void RunDownload(UpdaterState& state) {
             return;
         }
         if (state.refusal != RefusalNone) {
-            Trace(L"installer refused", static_cast<HRESULT>(state.refusal.load()));
+            DV_TRACE_HR(static_cast<HRESULT>(state.refusal.load()), L"installer refused");
             state.error = true;
         }
     }

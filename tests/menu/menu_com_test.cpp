@@ -798,9 +798,10 @@ TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
     for (int i = 0; i < 1000; ++i) cycle();
     ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
     const dvtest::ResourceCounts after = dvtest::CurrentResourceCounts();
-    EXPECT_EQ(after.gdi, before.gdi);
-    EXPECT_EQ(after.user, before.user);
-    EXPECT_EQ(after.kernel, before.kernel);
+    // A leak shows as growth; Wine may free an object of its own in between, so fewer is fine.
+    EXPECT_LE(after.gdi, before.gdi);
+    EXPECT_LE(after.user, before.user);
+    EXPECT_LE(after.kernel, before.kernel);
 }
 
 } // namespace

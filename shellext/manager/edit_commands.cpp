@@ -4,6 +4,7 @@
 #include "clipboard.h"
 #include "item_dlg.h"
 #include "common/module_flags.h"
+#include "common/trace.h"
 #include "menu/commands.h"
 #include "menu/images.h"
 #include <memory>
@@ -34,28 +35,32 @@ void CManagerDlg::NewItem() {
         if (dialog.DoModal(m_hWnd) != IDOK) return;
     }
     if (!bookmarks_) return;
-    BookmarkItem* parent = &bookmarks_->root;
+    const BookmarkItem* parent = &bookmarks_->root;
     HTREEITEM parentNode = TVI_ROOT;
     if (selected && !dialog.appendToRoot) {
         parent = ItemOf(selected);
         parentNode = selected;
         if (!parent) return;
     }
-    BookmarkItem* added = AddItem(*parent, dialog.path.c_str(), dialog.caption.c_str());
-    if (!added) return;
+    const BookmarkItem* added = bookmarks_->Add(*parent, dialog.path.c_str(), dialog.caption.c_str());
+    if (!added) {
+        DV_TRACE(L"new bookmark not stored under %ls", ItemKeyPath(*parent).c_str());
+        return;
+    }
     if (HTREEITEM node = BuildNode(*added, parentNode, TVI_LAST)) TreeView_SelectItem(tree_, node);
 }
 
 void CManagerDlg::EditItem() {
     HTREEITEM node = Selection();
-    BookmarkItem* item = ItemOf(node);
-    if (!item) return;
+    const BookmarkItem* item = ItemOf(node);
+    if (!item || !bookmarks_) return;
     CItemEditDlg dialog(item->title, item->address);
     {
         ManagerAcceleratorsSuspension suspended;
         if (dialog.DoModal(m_hWnd) != IDOK) return;
     }
-    SetItemAddressAndTitle(*item, dialog.path.c_str(), dialog.caption.c_str());
+    if (!bookmarks_->Edit(*item, dialog.path.c_str(), dialog.caption.c_str()))
+        DV_TRACE(L"edited bookmark not stored: %ls", ItemKeyPath(*item).c_str());
     // The node shows what a fresh build of the tree would show.
     TVITEMW update = {};
     update.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
@@ -67,29 +72,29 @@ void CManagerDlg::EditItem() {
 
 void CManagerDlg::RemoveItem() {
     HTREEITEM node = Selection();
-    BookmarkItem* item = ItemOf(node);
-    if (!item) return;
+    const BookmarkItem* item = ItemOf(node);
+    if (!item || !bookmarks_) return;
     bool confirmed;
     {
         ManagerAcceleratorsSuspension suspended;
         confirmed = ConfirmRemoval(m_hWnd, item->title.c_str());
     }
     if (!confirmed) return;
-    DeleteItemKey(*item);
     // The node goes first, so that no node is left pointing at a freed item meanwhile.
+    const std::wstring keyPath = ItemKeyPath(*item);
     TreeView_DeleteItem(tree_, node);
-    DestroyItem(item);
+    if (!bookmarks_->Remove(*item)) DV_TRACE(L"removed bookmark still stored: %ls", keyPath.c_str());
     UpdateCommandStates();
 }
 
 void CManagerDlg::MoveSelected(Move move) {
     HTREEITEM node = Selection();
-    BookmarkItem* item = ItemOf(node);
-    if (!item || !item->parent) return;
-    BookmarkItem* parent = item->parent;
+    const BookmarkItem* item = ItemOf(node);
+    if (!item || !item->parent || !bookmarks_) return;
+    const BookmarkItem* parent = item->parent.get();
     HTREEITEM parentNode = TreeView_GetParent(tree_, node);
 
-    BookmarkItem* newParent = parent;
+    const BookmarkItem* newParent = parent;
     HTREEITEM newParentNode = parentNode ? parentNode : TVI_ROOT;
     const BookmarkItem* anchor = nullptr;
     HTREEITEM insertAfter = TVI_FIRST;
@@ -135,7 +140,7 @@ void CManagerDlg::MoveSelected(Move move) {
             manager_testing::WarningBeep();
             return;
         }
-        newParent = parent->parent;
+        newParent = parent->parent.get();
         HTREEITEM grandparentNode = TreeView_GetParent(tree_, parentNode);
         newParentNode = grandparentNode ? grandparentNode : TVI_ROOT;
         anchor = parent;
@@ -144,7 +149,10 @@ void CManagerDlg::MoveSelected(Move move) {
     }
     }
 
-    if (!MoveItem(*item, *newParent, anchor)) return;  // the registry refused: the view stays as it is
+    if (!bookmarks_->Move(*item, *newParent, anchor)) {
+        DV_TRACE(L"bookmark not moved: %ls", ItemKeyPath(*item).c_str());
+        return;  // the registry refused: the view stays as it is
+    }
     TreeView_DeleteItem(tree_, node);
     if (HTREEITEM rebuilt = BuildNode(*item, newParentNode, insertAfter)) TreeView_SelectItem(tree_, rebuilt);
     UpdateCommandStates();
@@ -154,9 +162,10 @@ void CManagerDlg::ChooseColor() {
     const LRESULT index = ::SendMessageW(GetDlgItem(IDC_COLOR_BOX), CB_GETCURSEL, 0, 0);
     if (index < 0) return;
     HTREEITEM node = Selection();
-    BookmarkItem* item = ItemOf(node);
-    if (!item) return;
-    SetColorIndex(*item, static_cast<UINT>(index));
+    const BookmarkItem* item = ItemOf(node);
+    if (!item || !bookmarks_) return;
+    if (!bookmarks_->SetColor(*item, static_cast<UINT>(index)))
+        DV_TRACE(L"bookmark colour not stored: %ls", ItemKeyPath(*item).c_str());
     TreeView_SetItemState(tree_, node, INDEXTOSTATEIMAGEMASK(item->colorIndex), TVIS_STATEIMAGEMASK);
 }
 
@@ -165,7 +174,7 @@ void CManagerDlg::SortSiblings(bool ascending) {
     // The selection's sibling group; with nothing selected, the top level.
     HTREEITEM selected = Selection();
     HTREEITEM groupNode = selected ? TreeView_GetParent(tree_, selected) : nullptr;
-    BookmarkItem* group = groupNode ? ItemOf(groupNode) : &bookmarks_->root;
+    const BookmarkItem* group = groupNode ? ItemOf(groupNode) : &bookmarks_->root;
     if (!group) return;
 
     TVSORTCB sort = {};
@@ -174,35 +183,26 @@ void CManagerDlg::SortSiblings(bool ascending) {
     sort.lParam = ascending ? 1 : 0;
     TreeView_SortChildrenCB(tree_, &sort, FALSE);
 
-    // The children list takes the order of the nodes.
-    std::vector<std::unique_ptr<BookmarkItem>> unordered = std::move(group->children);
-    group->children.clear();
+    // The children take the order of the nodes; one without a node of its own stays, last.
+    std::vector<const BookmarkItem*> order;
     HTREEITEM child = groupNode ? TreeView_GetChild(tree_, groupNode) : TreeView_GetRoot(tree_);
-    for (; child; child = TreeView_GetNextSibling(tree_, child)) {
-        BookmarkItem* item = ItemOf(child);
-        for (auto& slot : unordered) {
-            if (slot && slot.get() == item) {
-                group->children.push_back(std::move(slot));
-                break;
-            }
-        }
-    }
-    for (auto& slot : unordered) {
-        if (slot) group->children.push_back(std::move(slot));  // no node of its own: keep it, last
-    }
-    WriteChildOrder(*group);
+    for (; child; child = TreeView_GetNextSibling(tree_, child)) order.push_back(ItemOf(child));
+    if (!bookmarks_->Reorder(*group, order)) DV_TRACE(L"sorted order not stored: %ls", ItemKeyPath(*group).c_str());
 }
 
 void CManagerDlg::PasteFromExplorer() {
     std::vector<std::wstring> paths;
     if (!GetClipboardFolderPaths(paths) || !bookmarks_) return;
     HTREEITEM selected = Selection();
-    BookmarkItem* parent = selected ? ItemOf(selected) : &bookmarks_->root;
+    const BookmarkItem* parent = selected ? ItemOf(selected) : &bookmarks_->root;
     if (!parent) return;
     HTREEITEM parentNode = selected ? selected : TVI_ROOT;
     for (const std::wstring& path : paths) {
-        BookmarkItem* added = AddItem(*parent, path.c_str(), L"");
-        if (!added) break;
+        const BookmarkItem* added = bookmarks_->Add(*parent, path.c_str(), L"");
+        if (!added) {
+            DV_TRACE(L"pasted bookmark not stored under %ls", ItemKeyPath(*parent).c_str());
+            break;
+        }
         if (HTREEITEM node = BuildNode(*added, parentNode, TVI_LAST)) TreeView_SelectItem(tree_, node);
     }
 }

@@ -296,7 +296,7 @@ LRESULT CManagerDlg::OnPaint(UINT, WPARAM, LPARAM, BOOL&) {
 
 // ---- Tree view and command states -----------------------------------------------------------
 
-HTREEITEM CManagerDlg::BuildNode(BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter) {
+HTREEITEM CManagerDlg::BuildNode(const BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter) {
     TVINSERTSTRUCTW insert = {};
     insert.hParent = parent;
     insert.hInsertAfter = insertAfter;
@@ -324,13 +324,13 @@ HTREEITEM CManagerDlg::BuildNode(BookmarkItem& item, HTREEITEM parent, HTREEITEM
     return node;
 }
 
-BookmarkItem* CManagerDlg::ItemOf(HTREEITEM node) const noexcept {
+const BookmarkItem* CManagerDlg::ItemOf(HTREEITEM node) const noexcept {
     if (!node || node == TVI_ROOT) return nullptr;
     TVITEMW item = {};
     item.mask = TVIF_PARAM;
     item.hItem = node;
     if (!TreeView_GetItem(tree_, &item)) return nullptr;
-    return reinterpret_cast<BookmarkItem*>(item.lParam);
+    return reinterpret_cast<const BookmarkItem*>(item.lParam);
 }
 
 HTREEITEM CManagerDlg::Selection() const noexcept { return TreeView_GetSelection(tree_); }
@@ -355,7 +355,7 @@ void CManagerDlg::UpdateCommandStates() {
     EnableCommand(IDC_REMOVE, ID_FOLDER_REMOVE, any);
     EnableCommand(IDC_COLOR_BOX, 0, any);
     if (any) {
-        BookmarkItem* item = ItemOf(selected);
+        const BookmarkItem* item = ItemOf(selected);
         ::SendMessageW(GetDlgItem(IDC_COLOR_BOX), CB_SETCURSEL, item ? static_cast<WPARAM>(item->colorIndex)
                                                                      : static_cast<WPARAM>(-1), 0);
     }

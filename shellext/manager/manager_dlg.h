@@ -96,8 +96,8 @@ private:
     HTREEITEM FindNodeByKeyPath(const std::wstring& keyPath) const;
 
     // Tree view.
-    HTREEITEM BuildNode(BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
-    BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
+    HTREEITEM BuildNode(const BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
+    const BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
     HTREEITEM Selection() const noexcept;
     void UpdateCommandStates();
     void EnableCommand(int controlId, UINT menuId, bool enable);

@@ -74,12 +74,13 @@ void CDirvaneContextMenu::ToggleBookmark(HWND owner) {
     if (!allBookmarked) {
         for (const std::wstring& path : selection) {
             DisplayNameOf(path.c_str(), displayName);
-            AddBookmark(*tree, path.c_str(), displayName);
+            if (!tree->AddBookmark(path.c_str(), displayName)) DV_TRACE(L"bookmark not stored: %ls", path.c_str());
         }
     } else if (!bookmarkedSelection.empty() &&
                ConfirmRemoval(owner, displayName, bookmarkedSelection.size() - 1)) {
         // Every selected folder's bookmarks, as the caption and the question name them.
-        for (const std::wstring& path : bookmarkedSelection) RemoveBookmarksOf(*tree, path.c_str());
+        for (const std::wstring& path : bookmarkedSelection)
+            if (!tree->RemoveBookmarksOf(path.c_str())) DV_TRACE(L"bookmark not removed: %ls", path.c_str());
     }
     ReleaseBookmarkTree(tree);
 }

@@ -44,6 +44,15 @@ std::wstring Bounded(const wchar_t* text) {
     return buffer;
 }
 
+// An address as a load reads it back: at most 259 characters, one trailing backslash removed (a
+// drive root keeps its own). The registry gets the address as given.
+std::wstring LoadedAddress(const wchar_t* address) {
+    wchar_t buffer[kMaxText];
+    CopyText(buffer, kMaxText, address);
+    ::PathRemoveBackslashW(buffer);
+    return buffer;
+}
+
 // A key name read as a decimal number the way _wtoi reads it: leading white space, an optional
 // sign, then digits up to the first non-digit; no digits read as 0. Large numbers saturate, since
 // only numbers up to the sibling count can matter.
@@ -170,9 +179,9 @@ void LoadItems(BookmarkItem& root) {
 BookmarkItem::~BookmarkItem() {
     if (children.empty()) return;
     try {
-        std::vector<std::unique_ptr<BookmarkItem>> pending = std::move(children);
+        std::vector<Child> pending = std::move(children);
         while (!pending.empty()) {
-            std::unique_ptr<BookmarkItem> item = std::move(pending.back());
+            Child item = std::move(pending.back());
             pending.pop_back();
             for (auto& child : item->children) pending.push_back(std::move(child));
             item->children.clear();
@@ -184,7 +193,7 @@ BookmarkItem::~BookmarkItem() {
 }
 
 bool IsSeparatorTitle(const wchar_t* title) noexcept {
-    return title && title[0] == SeparatorTitle[0] && title[1] == 0;
+    return title && title[0] == kSeparatorTitle[0] && title[1] == 0;
 }
 
 BookmarkTreePtr LoadBookmarkTree() noexcept {
@@ -196,12 +205,12 @@ BookmarkTreePtr LoadBookmarkTree() noexcept {
         return nullptr;
     }
     try {
-        LoadItems(tree->root);
+        LoadItems(tree->root_);
     } catch (...) {
         DV_TRACE_EXCEPTION();
         // Out of memory: keep what was read.
     }
-    SortChildrenByOrder(tree->root);
+    SortChildrenByOrder(tree->root_);
     return tree;
 }
 
@@ -209,12 +218,12 @@ void ReleaseBookmarkTree(BookmarkTreePtr& tree) noexcept { tree.reset(); }
 
 std::wstring ItemKeyPath(const BookmarkItem& item) {
     size_t length = kItemsKeyLength;
-    for (const BookmarkItem* p = &item; p->parent; p = p->parent) length += 1 + p->keyName.size();
+    for (const BookmarkItem* p = &item; p->parent; p = p->parent.get()) length += 1 + p->keyName.size();
     std::wstring path(length, L'\\');
     wmemcpy(path.data(), kItemsKeyPath, kItemsKeyLength);
     // Fill from the end, walking up from the item.
     size_t end = length;
-    for (const BookmarkItem* p = &item; p->parent; p = p->parent) {
+    for (const BookmarkItem* p = &item; p->parent; p = p->parent.get()) {
         end -= p->keyName.size();
         wmemcpy(path.data() + end, p->keyName.data(), p->keyName.size());
         --end;  // the backslash before it is already there
@@ -243,98 +252,177 @@ std::wstring DefaultCaption(const wchar_t* address) {
     return caption;
 }
 
-BookmarkItem* AddItem(BookmarkItem& parent, const wchar_t* address, const wchar_t* caption) noexcept {
+namespace {
+
+// The tree's own items are made mutable by the tree, so that its operations may change what
+// callers see as const; an item of another tree (or none) is refused.
+BookmarkItem* ItemOfTree(BookmarkItem& root, const BookmarkItem& item) noexcept {
+    return RootOf(item) == &root ? const_cast<BookmarkItem*>(&item) : nullptr;
+}
+
+// Removes the item from its parent's children and clears its parent link; the caller receives the
+// ownership (empty when the parent did not list the item).
+std::unique_ptr<BookmarkItem> DetachFromParent(BookmarkItem& item) noexcept {
+    std::unique_ptr<BookmarkItem> owned;
+    if (BookmarkItem* parent = get_underlying(item.parent)) {
+        auto& list = parent->children;
+        auto it = std::find_if(list.begin(), list.end(), [&](const auto& child) { return child.get() == &item; });
+        if (it != list.end()) {
+            owned = std::move(get_underlying(*it));
+            list.erase(it);
+        }
+    }
+    item.parent = nullptr;
+    return owned;
+}
+
+// Deletes the item's key with all its subkeys; a key already gone counts as deleted.
+bool DeleteItemKey(const BookmarkItem& item) {
+    const LSTATUS rc = ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemKeyPath(item).c_str());
+    if (rc == ERROR_SUCCESS || rc == ERROR_FILE_NOT_FOUND) return true;
+    DV_TRACE_WIN32(rc, L"SHDeleteKeyW of a bookmark");
+    return false;
+}
+
+// The order a new last child of parent gets: the child count, or above every sibling's order when
+// one is that high already, so that a load sorts the new item last as well.
+DWORD NewChildOrder(const BookmarkItem& parent) noexcept {
+    DWORD order = static_cast<DWORD>(parent.children.size() + 1);
+    DWORD highest = 0;
+    for (const auto& child : parent.children) highest = std::max(highest, child->order);
+    if (highest >= order && highest < MAXDWORD) order = highest + 1;
+    return order;
+}
+
+} // namespace
+
+const BookmarkItem* BookmarkTree::Add(const BookmarkItem& parentItem, const wchar_t* address,
+                                      const wchar_t* caption) noexcept {
+    BookmarkItem* parent = ItemOfTree(root_, parentItem);
+    if (!parent) return nullptr;
     try {
         auto owned = std::make_unique<BookmarkItem>();
-        owned->parent = &parent;
-        owned->address = Bounded(address);
-        owned->title = (caption && caption[0]) ? Bounded(caption) : DefaultCaption(owned->address.c_str());
-        owned->order = static_cast<DWORD>(parent.children.size() + 1);
-        parent.children.reserve(parent.children.size() + 1);  // nothing fails once the key exists
-        unique_hkey key = CreateNewChildKey(parent, owned->keyName);
-        if (key) {
-            WriteRegString(key.get(), L"Address", owned->address.c_str());
-            WriteRegString(key.get(), L"Title", owned->title.c_str());
-            WriteRegDword(key.get(), L"Order", owned->order);
-        } else {
-            owned->keyName = NextKeyName(parent);  // in memory only
+        owned->parent = parent;
+        const std::wstring stored = Bounded(address);
+        owned->address = LoadedAddress(address);
+        owned->title = (caption && caption[0]) ? Bounded(caption) : DefaultCaption(stored.c_str());
+        owned->order = NewChildOrder(*parent);
+        parent->children.reserve(parent->children.size() + 1);  // nothing fails once the key is filled
+        unique_hkey key = CreateNewChildKey(*parent, owned->keyName);
+        if (!key) return nullptr;
+        LSTATUS rc = WriteRegString(key.get(), L"Address", stored.c_str());
+        if (rc == ERROR_SUCCESS) rc = WriteRegString(key.get(), L"Title", owned->title.c_str());
+        if (rc == ERROR_SUCCESS) rc = WriteRegDword(key.get(), L"Order", owned->order);
+        if (rc != ERROR_SUCCESS) {
+            DV_TRACE_WIN32(rc, L"writing a new bookmark");
+            key.reset();
+            DeleteItemKey(*owned);  // a key without its values would load as an empty item
+            return nullptr;
         }
-        parent.children.push_back(std::move(owned));
-        return parent.children.back().get();
+        parent->children.push_back(std::move(owned));
+        return parent->children.back().get();
     } catch (...) {
         DV_TRACE_EXCEPTION();
         return nullptr;
     }
 }
 
-BookmarkItem* AddBookmark(BookmarkTree& tree, const wchar_t* address, const wchar_t* caption) noexcept {
-    BookmarkItem* item = AddItem(tree.root, address, caption);
-    WriteChildOrder(tree.root);
+const BookmarkItem* BookmarkTree::AddBookmark(const wchar_t* address, const wchar_t* caption) noexcept {
+    const BookmarkItem* item = Add(root_, address, caption);
+    // Should renumbering stop at a key that another process removed, the rest keep their order.
+    if (item) WriteChildOrder(root_);
     return item;
 }
 
-void SetItemAddressAndTitle(BookmarkItem& item, const wchar_t* address, const wchar_t* caption) noexcept {
+bool BookmarkTree::Edit(const BookmarkItem& target, const wchar_t* address, const wchar_t* caption) noexcept {
+    BookmarkItem* item = ItemOfTree(root_, target);
+    if (!item || !item->parent) return false;
     try {
-        item.address = Bounded(address);
-        item.title = Bounded(caption);
-        unique_hkey key = OpenItemKey(item);
-        if (!key) return;
-        WriteRegString(key.get(), L"Address", item.address.c_str());
-        WriteRegString(key.get(), L"Title", item.title.c_str());
+        std::wstring boundedTitle = Bounded(caption);
+        unique_hkey key = OpenItemKey(*item);
+        if (!key) return false;
+        // Each text changes in memory as it changes in the registry.
+        if (WriteRegString(key.get(), L"Address", Bounded(address).c_str()) != ERROR_SUCCESS) return false;
+        item->address = LoadedAddress(address);
+        if (WriteRegString(key.get(), L"Title", boundedTitle.c_str()) != ERROR_SUCCESS) return false;
+        item->title = std::move(boundedTitle);
+        return true;
     } catch (...) {
         DV_TRACE_EXCEPTION();
+        return false;
     }
 }
 
-void SetColorIndex(BookmarkItem& item, UINT index) noexcept {
-    item.colorIndex = index < kColorCount ? index : 0;
+bool BookmarkTree::SetColor(const BookmarkItem& target, UINT index) noexcept {
+    BookmarkItem* item = ItemOfTree(root_, target);
+    if (!item || !item->parent) return false;
+    const DWORD colorIndex = index < kColorCount ? index : 0;
     try {
-        unique_hkey key = OpenItemKey(item);
-        if (key) WriteRegDword(key.get(), L"ColorIndex", item.colorIndex);
+        unique_hkey key = OpenItemKey(*item);
+        if (!key || WriteRegDword(key.get(), L"ColorIndex", colorIndex) != ERROR_SUCCESS) return false;
+        item->colorIndex = colorIndex;
+        return true;
     } catch (...) {
         DV_TRACE_EXCEPTION();
+        return false;
     }
 }
 
-void WriteChildOrder(BookmarkItem& parent) noexcept {
+bool BookmarkTree::WriteChildOrder(const BookmarkItem& target) noexcept {
+    BookmarkItem* parent = ItemOfTree(root_, target);
+    if (!parent) return false;
     try {
         // The children are opened relative to their parent's key: one open per child.
-        unique_hkey parentKey = OpenRegKey(HKEY_CURRENT_USER, ItemKeyPath(parent).c_str(), KEY_READ);
+        unique_hkey parentKey = OpenRegKey(HKEY_CURRENT_USER, ItemKeyPath(*parent).c_str(), KEY_READ);
         DWORD index = 0;
-        for (auto& child : parent.children) {
-            child->order = ++index;
+        for (auto& child : parent->children) {
             unique_hkey key;
             if (parentKey && !child->keyName.empty()) key = OpenRegKey(parentKey.get(), child->keyName.c_str(), KEY_WRITE);
-            if (!key) return;  // later children keep their old order, in memory and stored
-            WriteRegDword(key.get(), L"Order", index);
+            if (!key || WriteRegDword(key.get(), L"Order", index + 1) != ERROR_SUCCESS)
+                return false;  // later children keep their old order, in memory and stored
+            child->order = ++index;
         }
+        return true;
     } catch (...) {
         DV_TRACE_EXCEPTION();
+        return false;
     }
 }
 
-void SortChildrenByOrder(BookmarkItem& item) noexcept {
+bool BookmarkTree::Reorder(const BookmarkItem& target, const std::vector<const BookmarkItem*>& order) noexcept {
+    BookmarkItem* parent = ItemOfTree(root_, target);
+    if (!parent) return false;
     try {
-        std::vector<BookmarkItem*> pending{&item};
-        while (!pending.empty()) {
-            BookmarkItem* current = pending.back();
-            pending.pop_back();
-            std::stable_sort(current->children.begin(), current->children.end(),
-                             [](const auto& a, const auto& b) { return a->order < b->order; });
-            for (auto& child : current->children)
-                if (!child->children.empty()) pending.push_back(child.get());
+        std::vector<BookmarkItem::Child> unordered = std::move(parent->children);
+        parent->children.clear();
+        parent->children.reserve(unordered.size());
+        for (const BookmarkItem* wanted : order) {
+            for (auto& slot : unordered) {
+                if (slot && slot.get() == wanted) {
+                    parent->children.push_back(std::move(slot));
+                    break;
+                }
+            }
         }
+        for (auto& slot : unordered)
+            if (slot) parent->children.push_back(std::move(slot));
     } catch (...) {
         DV_TRACE_EXCEPTION();
+        return false;
     }
+    return WriteChildOrder(*parent);
 }
 
-bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* anchor) noexcept {
-    if (!item.parent) return false;
-    for (const BookmarkItem* p = &newParent; p; p = p->parent)
+bool BookmarkTree::Move(const BookmarkItem& target, const BookmarkItem& newParentItem, const BookmarkItem* anchor) noexcept {
+    BookmarkItem* itemPointer = ItemOfTree(root_, target);
+    BookmarkItem* newParentPointer = ItemOfTree(root_, newParentItem);
+    if (!itemPointer || !newParentPointer || !itemPointer->parent) return false;
+    BookmarkItem& item = *itemPointer;
+    BookmarkItem& newParent = *newParentPointer;
+    for (const BookmarkItem* p = &newParent; p; p = p->parent.get())
         if (p == &item) return false;  // into its own subtree
     try {
-        BookmarkItem* oldParent = item.parent;
+        BookmarkItem* oldParent = get_underlying(item.parent);
         const bool parentChanged = oldParent != &newParent;
         auto& oldList = oldParent->children;
         size_t oldIndex = 0;
@@ -349,15 +437,17 @@ bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* a
             const std::wstring oldPath = ItemKeyPath(item);
             unique_hkey newKey = CreateNewChildKey(newParent, newName);
             if (!newKey) return false;
-            const bool copied = ::SHCopyKeyW(HKEY_CURRENT_USER, oldPath.c_str(), newKey.get(), 0) == ERROR_SUCCESS;
+            const LSTATUS copied = ::SHCopyKeyW(HKEY_CURRENT_USER, oldPath.c_str(), newKey.get(), 0);
             newKey.reset();
-            if (!copied) {
+            if (copied != ERROR_SUCCESS) {
+                DV_TRACE_WIN32(copied, L"SHCopyKeyW of a bookmark being moved");
                 // A partial copy would load as a duplicate beside the intact old key.
                 std::wstring newPath = ItemKeyPath(newParent) + L'\\' + newName;
                 ::SHDeleteKeyW(HKEY_CURRENT_USER, newPath.c_str());
                 return false;
             }
-            ::SHDeleteKeyW(HKEY_CURRENT_USER, oldPath.c_str());
+            // Should the old key stay, a reload shows the item twice; the tree shows the move.
+            DeleteItemKey(item);
         }
 
         std::unique_ptr<BookmarkItem> owned = DetachFromParent(item);
@@ -382,52 +472,57 @@ bool MoveItem(BookmarkItem& item, BookmarkItem& newParent, const BookmarkItem* a
         DV_TRACE_EXCEPTION();
         return false;
     }
-    WriteChildOrder(newParent);
-    return true;
+    return WriteChildOrder(newParent);
 }
 
-void DeleteItemKey(const BookmarkItem& item) noexcept {
-    if (!item.parent) return;  // never the whole tree
+bool BookmarkTree::Remove(const BookmarkItem& target) noexcept {
+    BookmarkItem* item = ItemOfTree(root_, target);
+    if (!item || !item->parent) return false;  // never the whole tree
+    bool deleted = false;
     try {
-        ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemKeyPath(item).c_str());
+        deleted = DeleteItemKey(*item);
     } catch (...) {
         DV_TRACE_EXCEPTION();
     }
+    DetachFromParent(*item);  // the subtree goes with the returned owner
+    return deleted;
 }
 
-void DestroyItem(BookmarkItem* item) noexcept {
-    if (!item) return;
-    std::unique_ptr<BookmarkItem> owned = DetachFromParent(*item);
-    if (!owned) item->children.clear();  // the root, owned by its tree: only the children go
-}
-
-std::unique_ptr<BookmarkItem> DetachFromParent(BookmarkItem& item) noexcept {
-    std::unique_ptr<BookmarkItem> owned;
-    if (BookmarkItem* parent = item.parent) {
-        auto& list = parent->children;
-        auto it = std::find_if(list.begin(), list.end(), [&](const auto& child) { return child.get() == &item; });
-        if (it != list.end()) {
-            owned = std::move(*it);
-            list.erase(it);
-        }
-    }
-    item.parent = nullptr;
-    return owned;
-}
-
-void RemoveBookmarksOf(const BookmarkTree& tree, const wchar_t* folder) noexcept {
-    if (!folder) return;
+bool BookmarkTree::RemoveBookmarksOf(const wchar_t* folder) noexcept {
+    if (!folder) return false;
+    bool deletedAll = true;
     try {
         // Top down: a match goes with its whole subtree, so nothing below it needs a visit.
-        std::vector<const BookmarkItem*> pending{&tree.root};
+        std::vector<const BookmarkItem*> matches;
+        std::vector<const BookmarkItem*> pending{&root_};
         while (!pending.empty()) {
             const BookmarkItem* item = pending.back();
             pending.pop_back();
             if (item->parent && EqualsFoldAZ(item->address.c_str(), folder)) {
-                DeleteItemKey(*item);
+                matches.push_back(item);
                 continue;
             }
             for (const auto& child : item->children) pending.push_back(child.get());
+        }
+        for (const BookmarkItem* match : matches)
+            if (!Remove(*match)) deletedAll = false;
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+        return false;
+    }
+    return deletedAll;
+}
+
+void SortChildrenByOrder(BookmarkItem& item) noexcept {
+    try {
+        std::vector<BookmarkItem*> pending{&item};
+        while (!pending.empty()) {
+            BookmarkItem* current = pending.back();
+            pending.pop_back();
+            std::stable_sort(current->children.begin(), current->children.end(),
+                             [](const auto& a, const auto& b) { return a->order < b->order; });
+            for (auto& child : current->children)
+                if (!child->children.empty()) pending.push_back(child.get());
         }
     } catch (...) {
         DV_TRACE_EXCEPTION();
@@ -467,15 +562,9 @@ size_t CountDescendants(const BookmarkItem& item) noexcept {
     return count;
 }
 
-BookmarkItem* RootOf(BookmarkItem& item) noexcept {
-    BookmarkItem* p = &item;
-    while (p->parent) p = p->parent;
-    return p;
-}
-
 const BookmarkItem* RootOf(const BookmarkItem& item) noexcept {
     const BookmarkItem* p = &item;
-    while (p->parent) p = p->parent;
+    while (p->parent) p = p->parent.get();
     return p;
 }
 

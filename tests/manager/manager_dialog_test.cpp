@@ -907,8 +907,8 @@ TEST_F(ManagerTest, ChangesMadeElsewhereShowWithinASecondKeepingSelectionAndScro
     // Another manager's edits: a caption changed, an item removed.
     {
         dv::BookmarkTreePtr other = dv::LoadBookmarkTree();
-        dv::SetItemAddressAndTitle(*other->root.children[0], L"C:\\windows", L"Win");
-        dv::DeleteItemKey(*other->root.children[1]);
+        other->Edit(*other->root.children[0], L"C:\\windows", L"Win");
+        other->Remove(*other->root.children[1]);
     }
     EXPECT_TRUE(shown(L"Item 2", false));
     EXPECT_TRUE(FindNode(Tree(*s), L"Win"));

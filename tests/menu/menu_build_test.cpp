@@ -74,9 +74,9 @@ protected:
 TEST_F(MenuBuild, WorkedExampleFields) {
     {
         BookmarkTreePtr tree = LoadBookmarkTree();
-        SetColorIndex(*AddBookmark(*tree, L"C:\\Docs", L"Docs"), 2);
-        AddBookmark(*tree, L"", L"-");
-        AddBookmark(*tree, L"C:\\Tools", L"Tools");
+        tree->SetColor(*tree->AddBookmark(L"C:\\Docs", L"Docs"), 2);
+        tree->AddBookmark(L"", L"-");
+        tree->AddBookmark(L"C:\\Tools", L"Tools");
         ReleaseBookmarkTree(tree);
         unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath);
         for (const wchar_t* name : {L"NotepadView", L"RunCmd", L"CopyToClipboard"}) WriteRegDword(key.get(), name, 1);
@@ -107,8 +107,8 @@ TEST_F(MenuBuild, WorkedExampleFields) {
 TEST_F(MenuBuild, UpdateItemAndOwnerDrawIdentification) {
     {
         BookmarkTreePtr tree = LoadBookmarkTree();
-        SetColorIndex(*AddBookmark(*tree, L"C:\\Red", L"Red"), 2);
-        AddBookmark(*tree, L"C:\\Plain", L"Plain");
+        tree->SetColor(*tree->AddBookmark(L"C:\\Red", L"Red"), 2);
+        tree->AddBookmark(L"C:\\Plain", L"Plain");
         ReleaseBookmarkTree(tree);
     }
     MEASUREITEMSTRUCT measure;

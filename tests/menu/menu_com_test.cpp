@@ -98,11 +98,11 @@ struct Menu {
 struct Seed {
     BookmarkTreePtr tree = LoadBookmarkTree();
     ~Seed() { ReleaseBookmarkTree(tree); }
-    BookmarkItem* Add(const std::wstring& address, const std::wstring& caption, UINT color = 0,
-                      BookmarkItem* parent = nullptr) {
-        BookmarkItem* item = parent ? AddItem(*parent, address.c_str(), caption.c_str())
-                                    : AddBookmark(*tree, address.c_str(), caption.c_str());
-        if (color) SetColorIndex(*item, color);
+    const BookmarkItem* Add(const std::wstring& address, const std::wstring& caption, UINT color = 0,
+                            const BookmarkItem* parent = nullptr) {
+        const BookmarkItem* item = parent ? tree->Add(*parent, address.c_str(), caption.c_str())
+                                          : tree->AddBookmark(address.c_str(), caption.c_str());
+        if (color) tree->SetColor(*item, color);
         return item;
     }
 };
@@ -267,10 +267,10 @@ TEST_F(MenuCom, NestedItemsBecomeSubmenus) {
     std::wstring grand = scratch_.MakeFolder(L"Group\\Two\\Grand");
     {
         Seed seed;
-        BookmarkItem* group = seed.Add(scratch_ / L"Group", L"Group", 3);
+        const BookmarkItem* group = seed.Add(scratch_ / L"Group", L"Group", 3);
         seed.Add(scratch_ / L"Group\\One", L"One", 0, group);
         seed.Add(L"", L"-", 0, group);
-        BookmarkItem* two = seed.Add(scratch_ / L"Group\\Two", L"Two", 5, group);
+        const BookmarkItem* two = seed.Add(scratch_ / L"Group\\Two", L"Two", 5, group);
         seed.Add(grand, L"Grand", 0, two);
         seed.Add(scratch_ / L"Top", L"Top");
     }
@@ -304,7 +304,7 @@ TEST_F(MenuCom, IdentifiersStayInTheShellsRange) {
     {
         Seed seed;
         for (int i = 0; i < 10; ++i) seed.Add(L"C:\\Flat" + std::to_wstring(i), L"Flat" + std::to_wstring(i));
-        BookmarkItem* group = seed.Add(L"C:\\Group", L"Group");
+        const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group");
         for (int i = 0; i < 5; ++i) seed.Add(L"C:\\Group\\" + std::to_wstring(i), L"Child" + std::to_wstring(i), 0, group);
     }
     SetAddOns(0, 1, 0);
@@ -775,7 +775,7 @@ TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
         Seed seed;
         seed.Add(L"C:\\Red", L"Red", 2);
         seed.Add(L"", L"-");
-        BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
+        const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
         seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
     }
     SetAddOns(1, 1, 1);

@@ -1,5 +1,6 @@
 // The bookmark tree against Wine's real registry: layout, loading rules and every changing operation.
 #include "store_registry.h"
+#include <functional>
 #include <set>
 
 using namespace dv;
@@ -15,14 +16,14 @@ TEST_F(BookmarksTest, MissingItemsKeyGivesEmptyTreeAndAddBookmarkCreatesTheChain
     EXPECT_EQ(0u, CountDescendants(tree->root));
     EXPECT_FALSE(KeyExists(dvtest::kProductKey));  // loading never creates keys
 
-    BookmarkItem* item = AddBookmark(*tree, L"C:\\Data\\", L"");
+    const BookmarkItem* item = tree->AddBookmark(L"C:\\Data\\", L"");
     ASSERT_TRUE(item);
     EXPECT_EQ(L"1", item->keyName);
     EXPECT_EQ(L"Data", item->title);
     ExpectStoredSz(ItemsPath(L"1"), L"Address", L"C:\\Data\\");  // written unchanged
     ExpectStoredSz(ItemsPath(L"1"), L"Title", L"Data");
     ExpectStoredDword(ItemsPath(L"1"), L"Order", 1);
-    EXPECT_FALSE(GetValue(ItemsPath(L"1"), L"ColorIndex").exists);  // only SetColorIndex writes it
+    EXPECT_FALSE(GetValue(ItemsPath(L"1"), L"ColorIndex").exists);  // only SetColor writes it
     EXPECT_FALSE(GetValue(ItemsPath(), L"Address").exists);          // the root key holds no values
 }
 
@@ -33,7 +34,7 @@ TEST_F(BookmarksTest, AddBookmarkFillsTheFirstFreeNameAndRenumbersInListOrder) {
     BookmarkTreePtr tree = LoadBookmarkTree();
     EXPECT_EQ(L"5,1,2", ChildNames(tree->root));
 
-    BookmarkItem* item = AddBookmark(*tree, L"C:\\new", L"New");
+    const BookmarkItem* item = tree->AddBookmark(L"C:\\new", L"New");
     EXPECT_EQ(L"3", item->keyName);
     EXPECT_EQ(L"5,1,2,3", ChildNames(tree->root));
     ExpectStoredDword(ItemsPath(L"5"), L"Order", 1);
@@ -124,26 +125,26 @@ TEST_F(BookmarksTest, EditsWriteThroughAndReadBack) {
     MakeItem(L"1", L"C:\\Group", L"Group", 1);
     MakeItem(L"1\\1", L"C:\\Group\\a", L"a", 1);
     BookmarkTreePtr tree = LoadBookmarkTree();
-    BookmarkItem& group = *tree->root.children[0];
+    const BookmarkItem& group = *tree->root.children[0];
 
-    BookmarkItem* added = AddItem(group, L"D:\\Work\\", L"");  // order = child count, siblings untouched
+    const BookmarkItem* added = tree->Add(group, L"D:\\Work\\", L"");  // order = child count, siblings untouched
     EXPECT_EQ(ItemsPath(L"1\\2"), ItemKeyPath(*added));
     EXPECT_EQ(2u, added->order);
     ExpectStoredSz(ItemsPath(L"1\\2"), L"Title", L"Work");
     ExpectStoredDword(ItemsPath(L"1\\1"), L"Order", 1);
 
-    SetItemAddressAndTitle(*added, L"E:\\Other", L"");  // empty caption stays empty in memory
+    EXPECT_TRUE(tree->Edit(*added, L"E:\\Other", L""));  // empty caption stays empty in memory
     EXPECT_EQ(L"", added->title);
     ExpectStoredSz(ItemsPath(L"1\\2"), L"Address", L"E:\\Other");
     ExpectStoredSz(ItemsPath(L"1\\2"), L"Title", L"");
-    SetColorIndex(*added, 7);
+    EXPECT_TRUE(tree->SetColor(*added, 7));
     ExpectStoredDword(ItemsPath(L"1\\2"), L"ColorIndex", 7);
-    SetColorIndex(*added, 11);
+    tree->SetColor(*added, 11);
     EXPECT_EQ(0u, added->colorIndex);
     ExpectStoredDword(ItemsPath(L"1\\2"), L"ColorIndex", 0);
 
     // Texts are cut to what a load reads back.
-    BookmarkItem* longItem = AddItem(tree->root, std::wstring(300, L'p').c_str(), L"Long");
+    const BookmarkItem* longItem = tree->Add(tree->root, std::wstring(300, L'p').c_str(), L"Long");
     EXPECT_EQ(259u, longItem->address.size());
 
     tree = LoadBookmarkTree();
@@ -152,9 +153,9 @@ TEST_F(BookmarksTest, EditsWriteThroughAndReadBack) {
     EXPECT_EQ(std::wstring(259, L'p'), Child(tree->root, L"2")->address);
 
     // Changes to the root never put values on the root key.
-    SetColorIndex(tree->root, 3);
-    SetItemAddressAndTitle(tree->root, L"C:\\", L"root");
-    DeleteItemKey(tree->root);
+    EXPECT_FALSE(tree->SetColor(tree->root, 3));
+    EXPECT_FALSE(tree->Edit(tree->root, L"C:\\", L"root"));
+    EXPECT_FALSE(tree->Remove(tree->root));
     EXPECT_FALSE(GetValue(ItemsPath(), L"ColorIndex").exists);
     EXPECT_FALSE(GetValue(ItemsPath(), L"Address").exists);
     EXPECT_TRUE(KeyExists(ItemsPath(L"1")));
@@ -164,7 +165,7 @@ TEST_F(BookmarksTest, WriteChildOrderStopsAtAMissingKey) {
     for (const wchar_t* name : {L"1", L"2", L"3"}) MakeItem(name, L"C:\\", name, 9);
     BookmarkTreePtr tree = LoadBookmarkTree();
     ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(L"2").c_str());  // another process removed it
-    WriteChildOrder(tree->root);
+    EXPECT_FALSE(tree->WriteChildOrder(tree->root));
     ExpectStoredDword(ItemsPath(L"1"), L"Order", 1);
     ExpectStoredDword(ItemsPath(L"3"), L"Order", 9);
     EXPECT_EQ(9u, tree->root.children[2]->order);
@@ -179,10 +180,10 @@ TEST_F(BookmarksTest, MoveAcrossParentsTakesTheSubtree) {
     MakeItem(L"2\\1", L"C:\\B\\1", L"B1", 1);
     SetDword(ItemsPath(L"1\\1"), L"ColorIndex", 4);
     BookmarkTreePtr tree = LoadBookmarkTree();
-    BookmarkItem& a1 = *tree->root.children[0]->children[0];
-    BookmarkItem& b = *tree->root.children[1];
+    const BookmarkItem& a1 = *tree->root.children[0]->children[0];
+    const BookmarkItem& b = *tree->root.children[1];
 
-    MoveItem(a1, b, nullptr);  // first place under B, key name 2 there
+    EXPECT_TRUE(tree->Move(a1, b, nullptr));  // first place under B, key name 2 there
     EXPECT_EQ(L"2,1", ChildNames(b));
     EXPECT_EQ(&b, a1.parent);
     EXPECT_TRUE(tree->root.children[0]->children.empty());
@@ -194,8 +195,8 @@ TEST_F(BookmarksTest, MoveAcrossParentsTakesTheSubtree) {
     ExpectStoredSz(ItemsPath(L"2\\2\\1"), L"Title", L"A1x");
 
     // Into its own subtree: refused, nothing changes.
-    BookmarkItem& bItem = b;
-    MoveItem(bItem, *bItem.children[0], &kMoveToEnd);
+    const BookmarkItem& bItem = b;
+    EXPECT_FALSE(tree->Move(bItem, *bItem.children[0], &kMoveToEnd));
     EXPECT_EQ(&tree->root, bItem.parent);
 
     tree = LoadBookmarkTree();
@@ -208,17 +209,17 @@ TEST_F(BookmarksTest, MoveAcrossParentsTakesTheSubtree) {
 TEST_F(BookmarksTest, MoveWithinAParentKeepsKeyNamesAndRenumbers) {
     for (const wchar_t* name : {L"1", L"2", L"3", L"4"}) MakeItem(name, L"C:\\", name, _wtoi(name));
     BookmarkTreePtr tree = LoadBookmarkTree();
-    BookmarkItem& root = tree->root;
-    BookmarkItem* one = root.children[0].get();
-    BookmarkItem* three = root.children[2].get();
+    const BookmarkItem& root = tree->root;
+    const BookmarkItem* one = root.children[0].get();
+    const BookmarkItem* three = root.children[2].get();
 
-    MoveItem(*three, root, nullptr);  // Move Up to the top
+    tree->Move(*three, root, nullptr);  // Move Up to the top
     EXPECT_EQ(L"3,1,2,4", ChildNames(root));
-    MoveItem(*three, root, &kMoveToEnd);
+    tree->Move(*three, root, &kMoveToEnd);
     EXPECT_EQ(L"1,2,4,3", ChildNames(root));
-    MoveItem(*one, root, root.children[2].get());  // right after "4"
+    tree->Move(*one, root, root.children[2].get());  // right after "4"
     EXPECT_EQ(L"2,4,1,3", ChildNames(root));
-    MoveItem(*one, root, one);  // after itself: stays
+    tree->Move(*one, root, one);  // after itself: stays
     EXPECT_EQ(L"2,4,1,3", ChildNames(root));
     EXPECT_EQ(L"3", three->keyName);
     DWORD expected = 0;
@@ -236,7 +237,7 @@ TEST_F(BookmarksTest, FailedMoveLeavesNoPartialCopy) {
 
     BookmarkTreePtr tree = LoadBookmarkTree();
     ASSERT_EQ(2u, tree->root.children[0]->children.size());  // the link loads as an empty item
-    MoveItem(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd);
+    EXPECT_FALSE(tree->Move(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd));
 
     EXPECT_FALSE(KeyExists(ItemsPath(L"2\\1")));  // the partial copy is gone
     ExpectStoredSz(ItemsPath(L"1"), L"Title", L"A");
@@ -257,13 +258,14 @@ TEST_F(BookmarksTest, RemoveBookmarksOfDeletesMatchesWithTheirSubItemsIgnoringAT
     MakeItem(L"5", L"C:\\Data\\", L"sub", 5);           // loads as C:\Data
     BookmarkTreePtr tree = LoadBookmarkTree();
 
-    RemoveBookmarksOf(*tree, L"C:\\Data");
+    EXPECT_TRUE(tree->RemoveBookmarksOf(L"C:\\Data"));
     EXPECT_EQ(L"3,4", ChildNames(LoadBookmarkTree()->root));
     EXPECT_TRUE(KeyExists(ItemsPath(L"3")));
     EXPECT_FALSE(KeyExists(ItemsPath(L"3\\1")));
-    RemoveBookmarksOf(*tree, L"C:\\D\x00E4TA");
+    tree->RemoveBookmarksOf(L"C:\\D\x00E4TA");
     EXPECT_TRUE(KeyExists(ItemsPath(L"4")));
-    EXPECT_EQ(8u, CountDescendants(tree->root));  // the loaded tree is unchanged
+    EXPECT_EQ(L"3,4", ChildNames(tree->root));  // the loaded tree lost the same items
+    EXPECT_TRUE(SameSubtrees(tree->root, LoadBookmarkTree()->root));
 }
 
 // Other processes (the menu in Explorer, another manager) write while a tree is loaded: a key name
@@ -287,12 +289,12 @@ TEST_F(BookmarksTest, NewKeysNeverReuseANameAnotherWriterTook) {
         MakeItem(L"2", L"C:\\B", L"B", 2);
         BookmarkTreePtr tree = LoadBookmarkTree();
         for (const wchar_t* key : c.takenMeanwhile) MakeItem(key, L"C:\\Other", L"theirs", 9);
-        BookmarkItem& b = *tree->root.children[1];
+        const BookmarkItem& b = *tree->root.children[1];
         if (c.move) {
-            EXPECT_TRUE(MoveItem(*tree->root.children[0], b, &kMoveToEnd)) << c.what;
+            EXPECT_TRUE(tree->Move(*tree->root.children[0], b, &kMoveToEnd)) << c.what;
             ExpectStoredSz(ItemsPath(std::wstring(c.expectedKey) + L"\\1"), L"Title", L"Ax");
         } else {
-            ASSERT_TRUE(AddItem(b, L"C:\\Mine", L"mine")) << c.what;
+            ASSERT_TRUE(tree->Add(b, L"C:\\Mine", L"mine")) << c.what;
         }
         EXPECT_EQ(std::wstring(c.expectedKey).substr(2), b.children.back()->keyName) << c.what;
         ExpectStoredSz(ItemsPath(c.expectedKey), L"Title", c.move ? L"A" : L"mine");
@@ -306,8 +308,8 @@ TEST_F(BookmarksTest, NewKeysNeverReuseANameAnotherWriterTook) {
     MakeItem(L"2", L"C:\\B", L"B", 2);
     BookmarkTreePtr tree = LoadBookmarkTree();
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(L"2").c_str()));
-    AddItem(*tree->root.children[1], L"C:\\Mine", L"mine");
-    EXPECT_FALSE(MoveItem(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd));
+    EXPECT_FALSE(tree->Add(*tree->root.children[1], L"C:\\Mine", L"mine"));
+    EXPECT_FALSE(tree->Move(*tree->root.children[0], *tree->root.children[1], &kMoveToEnd));
     EXPECT_FALSE(KeyExists(ItemsPath(L"2")));
     ExpectStoredSz(ItemsPath(L"1"), L"Title", L"A");
 }
@@ -345,18 +347,9 @@ TEST_F(BookmarksTest, InMemoryStructure) {
     BookmarkItem* middle = root.children[1].get();
     middle->children.push_back(std::make_unique<BookmarkItem>());
     middle->children.back()->parent = middle;
-    BookmarkItem* grandchild = middle->children[0].get();
+    const BookmarkItem* grandchild = middle->children[0].get();
     EXPECT_EQ(4u, CountDescendants(root));
     EXPECT_EQ(&root, RootOf(*grandchild));
-
-    DestroyItem(middle);
-    EXPECT_EQ(2u, root.children.size());
-    std::unique_ptr<BookmarkItem> detached = DetachFromParent(*root.children[0]);
-    ASSERT_TRUE(detached);
-    EXPECT_EQ(nullptr, detached->parent);
-    EXPECT_FALSE(DetachFromParent(*detached));  // no parent: nothing to hand over
-    DestroyItem(&root);                        // the root keeps itself, loses its children
-    EXPECT_EQ(0u, CountDescendants(root));
 
     // A chain far deeper than any registry holds is walked and freed without recursion.
     auto chain = std::make_unique<BookmarkItem>();
@@ -371,6 +364,53 @@ TEST_F(BookmarksTest, InMemoryStructure) {
     EXPECT_EQ(200000u, CountDescendants(*chain));
     EXPECT_EQ(chain.get(), RootOf(*tip));
     chain.reset();
+}
+
+// After every operation the tree in memory is the tree a reload reads; an operation the registry
+// refuses (its key removed by another process, an item of another tree) changes neither.
+TEST_F(BookmarksTest, MemoryAndRegistryStayInStep) {
+    using Op = std::function<bool(BookmarkTree&)>;
+    auto at = [](const BookmarkTree& tree, const wchar_t* path) -> const BookmarkItem& { return ItemAt(tree, path); };
+    struct Case {
+        const char* what;
+        const wchar_t* removedMeanwhile;  // a key another process deletes after the load
+        bool succeeds;
+        Op op;
+    } cases[] = {
+        {"add", nullptr, true, [&](BookmarkTree& t) { return t.Add(at(t, L"1"), L"C:\\New", L"") != nullptr; }},
+        {"add bookmark", nullptr, true, [](BookmarkTree& t) { return t.AddBookmark(L"C:\\New\\", L"New") != nullptr; }},
+        {"edit", nullptr, true, [&](BookmarkTree& t) { return t.Edit(at(t, L"2"), L"D:\\x", L"X"); }},
+        {"colour", nullptr, true, [&](BookmarkTree& t) { return t.SetColor(at(t, L"3"), 5); }},
+        {"move up", nullptr, true, [&](BookmarkTree& t) { return t.Move(at(t, L"3"), t.root, nullptr); }},
+        {"move across", nullptr, true, [&](BookmarkTree& t) { return t.Move(at(t, L"1\\1"), at(t, L"2"), &kMoveToEnd); }},
+        {"indent a group", nullptr, true, [&](BookmarkTree& t) { return t.Move(at(t, L"1"), at(t, L"3"), &kMoveToEnd); }},
+        {"remove a group", nullptr, true, [&](BookmarkTree& t) { return t.Remove(at(t, L"1")); }},
+        {"remove by folder", nullptr, true, [](BookmarkTree& t) { return t.RemoveBookmarksOf(L"c:\\a\\2"); }},
+        {"reorder", nullptr, true, [&](BookmarkTree& t) { return t.Reorder(t.root, {&at(t, L"3"), &at(t, L"1")}); }},
+        {"edit removed", L"2", false, [&](BookmarkTree& t) { return t.Edit(at(t, L"2"), L"D:\\x", L"X"); }},
+        {"colour removed", L"2", false, [&](BookmarkTree& t) { return t.SetColor(at(t, L"2"), 5); }},
+        {"add under removed", L"2", false, [&](BookmarkTree& t) { return t.Add(at(t, L"2"), L"C:\\x", L"x") != nullptr; }},
+        {"move under removed", L"2", false, [&](BookmarkTree& t) { return t.Move(at(t, L"3"), at(t, L"2"), nullptr); }},
+        {"move into itself", nullptr, false, [&](BookmarkTree& t) { return t.Move(at(t, L"1"), at(t, L"1\\2"), nullptr); }},
+        {"another tree's item", nullptr, false, [](BookmarkTree& t) { return t.Remove(ItemAt(*LoadBookmarkTree(), L"1")); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        dvtest::CleanProductKey clean;
+        SeedGroupTree();
+        BookmarkTreePtr tree = LoadBookmarkTree(), before = LoadBookmarkTree();
+        if (c.removedMeanwhile) ASSERT_EQ(ERROR_SUCCESS, ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(c.removedMeanwhile).c_str()));
+        BookmarkTreePtr storedBefore = LoadBookmarkTree();
+        EXPECT_EQ(c.succeeds, c.op(*tree));
+        BookmarkTreePtr stored = LoadBookmarkTree();
+        if (c.succeeds) {
+            EXPECT_TRUE(SameSubtrees(tree->root, stored->root));
+            EXPECT_FALSE(SameSubtrees(tree->root, before->root));
+        } else {
+            EXPECT_TRUE(SameSubtrees(tree->root, before->root));
+            EXPECT_TRUE(SameSubtrees(stored->root, storedBefore->root));
+        }
+    }
 }
 
 } // namespace

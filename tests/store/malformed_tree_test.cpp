@@ -173,16 +173,16 @@ TEST_F(MalformedTreeTest, SeededRandomTreesLoadAsWrittenAndStayUsable) {
         if (tree->root.children.empty()) continue;
 
         // Every operation keeps working on such a tree: later loads see a consistent tree.
-        BookmarkItem& first = *tree->root.children.front();
-        BookmarkItem& last = *tree->root.children.back();
-        AddItem(first, L"C:\\Added", L"");
-        AddBookmark(*tree, L"C:\\Added\\", L"Added");
-        if (&first != &last) MoveItem(last, first, nullptr);
-        SetColorIndex(first, 3);
+        const BookmarkItem& first = *tree->root.children.front();
+        const BookmarkItem& last = *tree->root.children.back();
+        tree->Add(first, L"C:\\Added", L"");
+        tree->AddBookmark(L"C:\\Added\\", L"Added");
+        if (&first != &last) tree->Move(last, first, nullptr);
+        tree->SetColor(first, 3);
         BookmarkTreePtr reloaded = LoadBookmarkTree();
         EXPECT_EQ(expected.size() + 2, CountDescendants(reloaded->root));
         EXPECT_EQ(3u, Child(reloaded->root, first.keyName)->colorIndex);
-        RemoveBookmarksOf(*reloaded, L"c:\\added");  // both load as C:\Added
+        reloaded->RemoveBookmarksOf(L"c:\\added");  // both load as C:\Added
         EXPECT_EQ(expected.size(), CountDescendants(LoadBookmarkTree()->root));
     }
 }
@@ -210,17 +210,17 @@ TEST_F(MalformedTreeTest, DeepAndWideTrees) {
     EXPECT_EQ(3400u, CountDescendants(tree->root));
     EXPECT_EQ(L"1", tree->root.children[0]->keyName);  // no "Order": 0
     EXPECT_EQ(L"3001", tree->root.children[1]->keyName);
-    BookmarkItem* deepest = tree->root.children[0].get();
+    const BookmarkItem* deepest = tree->root.children[0].get();
     while (!deepest->children.empty()) deepest = deepest->children[0].get();
     EXPECT_EQ(L"C:\\level400", deepest->title);
 
-    BookmarkItem* added = AddBookmark(*tree, L"C:\\x", L"x");
+    const BookmarkItem* added = tree->AddBookmark(L"C:\\x", L"x");
     EXPECT_EQ(L"3002", added->keyName);
     ExpectStoredDword(ItemsPath(L"3001"), L"Order", 2);
     ExpectStoredDword(ItemsPath(L"2"), L"Order", 3001);
     ExpectStoredDword(ItemsPath(L"3002"), L"Order", 3002);
     // The deepest item moves to the top level in one piece.
-    MoveItem(*deepest, tree->root, nullptr);
+    tree->Move(*deepest, tree->root, nullptr);
     tree = LoadBookmarkTree();
     EXPECT_EQ(L"C:\\level400", tree->root.children.front()->address);
     EXPECT_EQ(3401u, CountDescendants(tree->root));

@@ -112,6 +112,29 @@ inline std::wstring ChildNames(const dv::BookmarkItem& parent) {
     return names;
 }
 
+// The item at a key path below the root ("1\\2"); the test fails when there is none.
+inline const dv::BookmarkItem& ItemAt(const dv::BookmarkTree& tree, const std::wstring& path) {
+    const dv::BookmarkItem* item = &tree.root;
+    for (size_t start = 0; item && start <= path.size();) {
+        size_t end = path.find(L'\\', start);
+        if (end == std::wstring::npos) end = path.size();
+        item = Child(*item, path.substr(start, end - start));
+        start = end + 1;
+    }
+    if (!item) ADD_FAILURE() << "no item at the key path";
+    return item ? *item : tree.root;
+}
+
+// A group with two sub-items and two more top-level items:
+// 1 "A" C:\a (1\1 "A1" C:\a\1, 1\2 "A2" C:\a\2), 2 "B" C:\b, 3 "C" C:\c.
+inline void SeedGroupTree() {
+    MakeItem(L"1", L"C:\\a", L"A", 1);
+    MakeItem(L"1\\1", L"C:\\a\\1", L"A1", 1);
+    MakeItem(L"1\\2", L"C:\\a\\2", L"A2", 2);
+    MakeItem(L"2", L"C:\\b", L"B", 2);
+    MakeItem(L"3", L"C:\\c", L"C", 3);
+}
+
 // A symbolic link key at path (under HKCU) to an NT registry path; deleted again, as a link and not
 // through its target, when the object goes (before the product key is cleaned).
 class RegistryLink {

@@ -14,7 +14,7 @@ int wmain(int argc, wchar_t** argv) {
     ::CloseHandle(go);
     for (int i = 0; i < count; ++i) {
         const std::wstring address = argv[2] + std::to_wstring(i);
-        if (!dv::AddBookmark(*tree, address.c_str(), L"")) return 4;
+        if (!tree->AddBookmark(address.c_str(), L"")) return 4;
     }
     return 0;
 }

@@ -31,7 +31,8 @@ std::wstring LoadResString(UINT id) noexcept;
 // Text of a window (no length limit).
 std::wstring WindowText(HWND window);
 
-// The shell's test for a namespace path: the first two characters are "::".
+// The shell's test for a namespace path: the first two characters are "::" (nav::HasNamespaceSegment
+// finds "::" anywhere).
 inline bool IsNamespacePath(const wchar_t* path) noexcept { return path && path[0] == L':' && path[1] == L':'; }
 
 } // namespace dv

@@ -10,7 +10,6 @@ namespace dv {
 void OpenManager(HWND owner, bool startUpdateCheck) noexcept;
 
 // "Check for Updates": shows the update dialog modally over the manager window.
-// Does nothing until the updater is wired in.
 void ShowUpdateCheck(HWND manager) noexcept;
 
 } // namespace dv

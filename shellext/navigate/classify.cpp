@@ -6,7 +6,7 @@
 
 namespace dv::nav {
 
-bool IsNamespacePath(const wchar_t* folder) noexcept { return folder && std::wcsstr(folder, L"::") != nullptr; }
+bool HasNamespaceSegment(const wchar_t* folder) noexcept { return folder && std::wcsstr(folder, L"::") != nullptr; }
 
 bool PrepareFolderText(const wchar_t* folder, wchar_t (&prepared)[kMaxText]) noexcept {
     prepared[0] = 0;
@@ -15,7 +15,7 @@ bool PrepareFolderText(const wchar_t* folder, wchar_t (&prepared)[kMaxText]) noe
         prepared[0] = 0;
         return false;
     }
-    if (IsNamespacePath(prepared)) return true;
+    if (HasNamespaceSegment(prepared)) return true;
     // A trailing backslash makes the shell and the dialogs take the text as a folder;
     // it is left off when it would not fit.
     size_t length = std::wcslen(prepared);

@@ -114,7 +114,7 @@ void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner
     com_ptr<IShellFolder> desktop;
     if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return;
     unique_pidl list = ParseFolder(desktop.get(), folder);
-    if (!list && IsNamespacePath(folder)) {
+    if (!list && HasNamespaceSegment(folder)) {
         // Some namespace paths are only known to the "shell:" protocol.
         wchar_t shellPath[kMaxText + 8] = L"Shell:";
         CopyText(shellPath + 6, kMaxText, folder);
@@ -132,7 +132,7 @@ void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept {
 void JumpToFolder(TargetWindow target, const wchar_t* folder) noexcept {
     wchar_t prepared[kMaxText];
     if (!PrepareFolderText(folder, prepared)) return;
-    const bool namespacePath = IsNamespacePath(prepared);
+    const bool namespacePath = HasNamespaceSegment(prepared);
     const TargetWindowKind kind = ClassifyTargetWindow(target);
     switch (kind) {
     case TargetWindowKind::TypedPathListView:

@@ -25,9 +25,9 @@ enum class TargetWindowKind {
     ShellBrowserWindow,  // anything else (or no window): the window's own shell browser browses
 };
 
-// Navigation's notion of a namespace path: "::" anywhere in the text, so that "Shell:::{...}"
-// and nested class-identifier paths count too (the selection only tests the first two characters).
-bool IsNamespacePath(const wchar_t* folder) noexcept;
+// True when "::" appears anywhere in the text, so that "Shell:::{...}" and file-system paths that go
+// on into a class identifier count too (IsNamespacePath tests only the first two characters).
+bool HasNamespaceSegment(const wchar_t* folder) noexcept;
 
 // Copies the folder text into prepared and gives a file-system path its trailing backslash
 // when it fits. Returns false (prepared empty) for an empty text or one longer than 259

@@ -9,6 +9,7 @@
 //       the same through the user's own classes (HKCU\Software\Classes), activated the way COM
 //       activates an in-process server: Wine's COM reads the machine's classes only.
 // Exit codes: 0 done, 2 usage, 3 COM activation failed, 4 no Dirvane.dll loaded, 5 other failure.
+#include "common/product_ids.h"
 #include "common/handles.h"
 #include <windows.h>
 #include <shellapi.h>
@@ -17,7 +18,7 @@
 
 namespace {
 
-const CLSID kClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const CLSID kClsid = dvtest::kHandlerClsid;
 
 int Hold(HINSTANCE instance, const wchar_t* eventName, const wchar_t* title) {
     dv::com_ptr<IShellExtInit> handler;
@@ -62,7 +63,7 @@ int ProbeUserClasses(const wchar_t* output) {
     wchar_t path[MAX_PATH * 2];
     DWORD size = sizeof(path);
     if (::RegGetValueW(HKEY_CURRENT_USER,
-                       L"Software\\Classes\\CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}\\InprocServer32", nullptr,
+                       L"Software\\Classes\\CLSID\\" DVTEST_HANDLER_CLSID_TEXT L"\\InprocServer32", nullptr,
                        RRF_RT_REG_SZ, nullptr, path, &size) != ERROR_SUCCESS)
         return 3;
     HMODULE dll = ::LoadLibraryW(path);

@@ -1,6 +1,7 @@
 // Shared by the installer's tests: where the product is installed, its registry keys, running the
 // installer and uninstaller, and driving their wizards.
 #pragma once
+#include "common/product_ids.h"
 #include "common/test_support.h"
 #include <windows.h>
 #include <functional>
@@ -9,7 +10,7 @@
 
 namespace insttest {
 
-constexpr wchar_t kClassKey[] = L"CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
+constexpr wchar_t kClassKey[] = L"CLSID\\" DVTEST_HANDLER_CLSID_TEXT;
 constexpr wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dirvane";
 constexpr wchar_t kSetupName[] = DV_SETUP_NAME;
 constexpr wchar_t kSetupCaption[] = L"Dirvane " DV_VERSION L" Setup";

@@ -1,5 +1,6 @@
 // The installer as users run it, in a prefix of its own: silent and interactive installs, upgrades
 // while a process holds the old DLL, and the uninstaller with and without the user's data.
+#include "common/product_ids.h"
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
@@ -11,12 +12,12 @@ using namespace insttest;
 
 namespace {
 
-const wchar_t kClsidText[] = L"{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
+const wchar_t kClsidText[] = DVTEST_HANDLER_CLSID_TEXT;
 const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
 const wchar_t* const kHandlerClasses[] = {L"*",     L"Folder",    L"InternetShortcut",    L"lnkfile",
                                           L"Drive", L"Directory", L"Directory\\Background"};
 // The class's key in the user's own classes (under HKCU) or the machine's (under HKLM).
-const wchar_t kClassesClassKey[] = L"Software\\Classes\\CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
+const wchar_t kClassesClassKey[] = L"Software\\Classes\\CLSID\\" DVTEST_HANDLER_CLSID_TEXT;
 const wchar_t kRemoveDataQuestion[] = L"Do you also want to remove your Dirvane bookmarks and settings?";
 
 bool WriteBytes(const std::wstring& path, const std::string& bytes) {
@@ -320,7 +321,7 @@ TEST_F(Installer, SilentUninstallKeepsTheUserDataUnlessAskedToRemoveIt) {
         ASSERT_EQ(RunQuietUninstall(removeData), 0u);
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"AppID\\{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}"));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"AppID\\" DVTEST_APPID_TEXT));
         for (const wchar_t* cls : kHandlerClasses)
             EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(cls) + L"\\ShellEx\\ContextMenuHandlers\\OV Dirvane"))
                 << Narrow(cls);

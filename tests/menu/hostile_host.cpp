@@ -7,6 +7,7 @@
 //   hostile_host.exe <report> fuzz <first seed> <count> <scratch folder>
 //       generated cases: "seed <n>" before each case is handed over; at the end how many
 //       Initialize accepted and the manager offered to paste, and "done"
+#include "common/product_ids.h"
 #include "common/handles.h"
 #include "common/shell_objects.h"
 #include "manager/clipboard.h"
@@ -23,7 +24,7 @@ using Bytes = std::vector<BYTE>;
 
 namespace {
 
-const CLSID kHandlerClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const CLSID kHandlerClsid = dvtest::kHandlerClsid;
 CLIPFORMAT g_idListFormat = 0;
 
 struct Case {

@@ -1,5 +1,6 @@
 // The handler as the shell sees it: registered with regsvr32, created through COM, asked for its
 // menu and invoked. The store's API only seeds and reads the registry.
+#include "common/product_ids.h"
 #include "menu_support.h"
 #include "common/test_support.h"
 #include "common/shell_objects.h"
@@ -19,7 +20,7 @@ using namespace menutest;
 
 namespace {
 
-const CLSID kClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const CLSID kClsid = dvtest::kHandlerClsid;
 const std::wstring kComputer = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
 constexpr UINT kNone = 0xFFFF;
 

@@ -7,6 +7,7 @@
 // mark=<0|1>" per menu item, then "measure <text> handled=<0|1> height=<h>" and
 // "draw <text> handled=<0|1> rows=<first>-<last>" for the top-level item and every bookmark item:
 // the rows of a 20-pixel menu row in which the image was drawn.
+#include "common/product_ids.h"
 #include "common/handles.h"
 #include "common/system.h"
 #include <windows.h>
@@ -18,7 +19,7 @@ using namespace dv;
 
 namespace {
 
-const CLSID kHandlerClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const CLSID kHandlerClsid = dvtest::kHandlerClsid;
 constexpr UINT kFirstId = 1;
 
 FILE* g_report = nullptr;

@@ -1,4 +1,5 @@
 // COM activation from the registry, as Explorer does it, and the class-object and unload rules.
+#include "common/product_ids.h"
 #include "common/handles.h"
 #include "common/test_support.h"
 #include <gtest/gtest.h>
@@ -8,7 +9,7 @@ using namespace dv;
 
 namespace {
 
-const CLSID kClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
+const CLSID kClsid = dvtest::kHandlerClsid;
 const CLSID kOtherClsid = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x36}};
 
 using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();

@@ -1,4 +1,5 @@
 // Registration end to end: Wine's own regsvr32 runs the DLL's exports; the test reads HKCR.
+#include "common/product_ids.h"
 #include "common/registry.h"
 #include "common/test_support.h"
 #include <gtest/gtest.h>
@@ -9,9 +10,9 @@ using dvtest::DistFile;
 
 namespace {
 
-constexpr const wchar_t kClassKey[] = L"CLSID\\{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
-constexpr const wchar_t kClsidText[] = L"{5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}";
-constexpr const wchar_t kAppIdKey[] = L"AppID\\{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}";
+constexpr const wchar_t kClassKey[] = L"CLSID\\" DVTEST_HANDLER_CLSID_TEXT;
+constexpr const wchar_t kClsidText[] = DVTEST_HANDLER_CLSID_TEXT;
+constexpr const wchar_t kAppIdKey[] = L"AppID\\" DVTEST_APPID_TEXT;
 constexpr const wchar_t kAppIdDll[] = L"AppID\\Dirvane.DLL";
 const wchar_t* const kHandlerClasses[] = {L"*", L"Folder", L"InternetShortcut", L"lnkfile",
                                           L"Drive", L"Directory", L"Directory\\Background"};
@@ -43,11 +44,11 @@ DWORD Regsvr32Store(const std::wstring& dll, const wchar_t* store, bool unregist
 void ExpectRegisteredAt(const std::wstring& dll, HKEY classes = HKEY_CLASSES_ROOT) {
     for (const wchar_t* cls : kHandlerClasses) EXPECT_EQ(Value(HandlerKey(cls), nullptr, classes), kClsidText) << cls;
     EXPECT_EQ(Value(kClassKey, nullptr, classes), L"Dirvane Shell Extension");
-    EXPECT_EQ(Value(kClassKey, L"AppID", classes), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
+    EXPECT_EQ(Value(kClassKey, L"AppID", classes), DVTEST_APPID_TEXT);
     EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", nullptr, classes), dll);
     EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", L"ThreadingModel", classes), L"Apartment");
     EXPECT_EQ(Value(kAppIdKey, nullptr, classes), L"OV Dirvane");
-    EXPECT_EQ(Value(kAppIdDll, L"AppID", classes), L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}");
+    EXPECT_EQ(Value(kAppIdDll, L"AppID", classes), DVTEST_APPID_TEXT);
 }
 
 void ExpectNothingRegistered(HKEY classes = HKEY_CLASSES_ROOT) {

@@ -70,9 +70,9 @@ TEST(FolderText, FileSystemPathsGetOneTrailingBackslash) {
     EXPECT_FALSE(PrepareFolderText(L"", prepared));
     EXPECT_FALSE(PrepareFolderText(nullptr, prepared));
 
-    EXPECT_TRUE(IsNamespacePath(L"C:\\x\\::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"));
-    EXPECT_FALSE(IsNamespacePath(L"C:\\x:y"));
-    EXPECT_FALSE(IsNamespacePath(nullptr));
+    EXPECT_TRUE(HasNamespaceSegment(L"C:\\x\\::{20D04FE0-3AEA-1069-A2D8-08002B30309D}"));
+    EXPECT_FALSE(HasNamespaceSegment(L"C:\\x:y"));
+    EXPECT_FALSE(HasNamespaceSegment(nullptr));
 }
 
 TEST_F(Navigation, ClassifiesByExactClassName) {

@@ -58,4 +58,8 @@ public:
 
 constexpr const wchar_t kProductKey[] = L"Software\\Ostrelan\\Dirvane";
 
+// Copies a rectangle of the screen (the whole screen without one) into <folder>\<name>.bmp, folder
+// a Windows path made when missing, so that a person can look at what a test showed.
+void WriteScreenBitmap(const std::wstring& folder, const char* name, const RECT* rect = nullptr);
+
 } // namespace dvtest

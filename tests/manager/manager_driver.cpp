@@ -181,35 +181,7 @@ void Screenshot(const char* name) {
             return TRUE;
         },
         0);
-    const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
-    dv::window_dc screen(nullptr);
-    dv::unique_hdc memory(::CreateCompatibleDC(screen.get()));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    dv::unique_hbitmap section(::CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!section) return;
-    {
-        dv::select_object selected(memory.get(), section.get());
-        ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), 0, 0, SRCCOPY);
-    }
-    ::GdiFlush();
-    const DWORD stride = ((width * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    file.bfSize = file.bfOffBits + stride * height;
-    std::wstring path = dvtest::WinPathFromUnix(std::string(folder) + "/" + name + ".bmp");
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    if (!out) return;
-    fwrite(&file, sizeof(file), 1, out);
-    fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out);
-    fwrite(bits, stride, height, out);
-    fclose(out);
+    dvtest::WriteScreenBitmap(dvtest::WinPathFromUnix(folder), name);
 }
 
 // Starts empty: what an earlier test or program left on the Clipboard outlives its process.

@@ -97,34 +97,7 @@ COLORREF ScreenPixel(int x, int y) {
 
 // Copies a rectangle of the screen into <build>/updater-shots/<name>.bmp.
 void Screenshot(const RECT& rect, const char* name) {
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    HDC screen = ::GetDC(nullptr);
-    unique_hdc memory(::CreateCompatibleDC(screen));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    unique_hbitmap bitmap(::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    {
-        select_object selected(memory.get(), bitmap.get());
-        ::BitBlt(memory.get(), 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-    }
-    ::ReleaseDC(nullptr, screen);
-    const DWORD stride = ((width * 3 + 3) & ~3), size = stride * height;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-    file.bfSize = file.bfOffBits + size;
-    std::wstring folder = dvtest::WinPathFromUnix(BuildUnix() + "/updater-shots");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring path = folder + L"\\" + std::wstring(name, name + strlen(name)) + L".bmp";
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(&file), sizeof(file));
-    out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-    out.write(static_cast<const char*>(bits), size);
+    dvtest::WriteScreenBitmap(dvtest::WinPathFromUnix(BuildUnix() + "/updater-shots"), name, &rect);
 }
 
 // The strip run modally on a thread of its own over a stand-in manager window, as the manager

@@ -1,4 +1,5 @@
 #include "registry.h"
+#include "trace.h"
 #include <cwchar>
 
 namespace dv {
@@ -15,7 +16,10 @@ unique_hkey CreateRegKey(HKEY parent, const wchar_t* subKey, REGSAM access, LONG
     DWORD how = 0;
     LONG rc = ::RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key.put(),
                                 &how);
-    if (rc != ERROR_SUCCESS) key.release();
+    if (rc != ERROR_SUCCESS) {
+        key.release();
+        DV_TRACE(L"RegCreateKeyExW %ls failed: error %ld", subKey ? subKey : L"", rc);
+    }
     if (error) *error = rc;
     if (disposition) *disposition = rc == ERROR_SUCCESS ? how : 0;
     return key;
@@ -92,11 +96,15 @@ bool ReadRegDword(HKEY key, const wchar_t* name, DWORD& value) noexcept {
 LONG WriteRegString(HKEY key, const wchar_t* name, const wchar_t* text) noexcept {
     if (!text) text = L"";
     DWORD bytes = static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t));
-    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    const LONG rc = ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
+    if (rc != ERROR_SUCCESS) DV_TRACE(L"RegSetValueExW %ls failed: error %ld", name ? name : L"", rc);
+    return rc;
 }
 
 LONG WriteRegDword(HKEY key, const wchar_t* name, DWORD value) noexcept {
-    return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    const LONG rc = ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+    if (rc != ERROR_SUCCESS) DV_TRACE(L"RegSetValueExW %ls failed: error %ld", name ? name : L"", rc);
+    return rc;
 }
 
 } // namespace dv

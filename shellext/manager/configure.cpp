@@ -1,5 +1,6 @@
 // Opening the manager: from the context menu (OpenManager) and from any program (Configure).
 #include "manager.h"
+#include "common/trace.h"
 #include "manager_dlg.h"
 #include "common/com.h"
 #include <commctrl.h>
@@ -27,7 +28,10 @@ public:
         request.lpResourceName = MAKEINTRESOURCEW(2);
         request.lpSource = (length > 0 && length < ARRAYSIZE(modulePath)) ? modulePath : nullptr;
         context_ = ::CreateActCtxW(&request);
-        if (context_ != INVALID_HANDLE_VALUE && !::ActivateActCtx(context_, &cookie_)) {
+        if (context_ == INVALID_HANDLE_VALUE) {
+            DV_TRACE_WIN32(::GetLastError(), L"CreateActCtxW of the module's manifest");
+        } else if (!::ActivateActCtx(context_, &cookie_)) {
+            DV_TRACE_WIN32(::GetLastError(), L"ActivateActCtx of the module's manifest");
             ::ReleaseActCtx(context_);
             context_ = INVALID_HANDLE_VALUE;
         }

@@ -1,5 +1,6 @@
 // The manager's Options and Help menus.
 #include "manager_dlg.h"
+#include "common/trace.h"
 #include "clipboard.h"
 #include "common/module_flags.h"
 #include "common/system.h"
@@ -80,7 +81,8 @@ void CManagerDlg::ShowAbout() {
 }
 
 void CManagerDlg::OpenWebPage(const wchar_t* address) {
-    ::ShellExecuteW(m_hWnd, L"open", address, nullptr, nullptr, SW_SHOW);
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(m_hWnd, L"open", address, nullptr, nullptr, SW_SHOW));
+    if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", address, static_cast<long>(result));
 }
 
 } // namespace dv

@@ -1,6 +1,7 @@
 // Steering each kind of window to a folder: typed paths, "cd" commands, folder-browser
 // selection, in-place browsing, and the shell as the fallback.
 #include "navigate.h"
+#include "common/trace.h"
 #include "navigate_internal.h"
 #include <shellapi.h>
 #include <cwchar>
@@ -37,10 +38,16 @@ BOOL CALLBACK FindFirstEdit(HWND window, LPARAM found) {
     return FALSE;
 }
 
+// Posts one keyboard message; a window that refuses it (gone, or its queue full) leaves a trace,
+// since the jump then stops half-typed.
+void PostKey(HWND window, UINT message, WPARAM key, LPARAM flags) noexcept {
+    if (!::PostMessageW(window, message, key, flags)) DV_TRACE_WIN32(::GetLastError(), L"PostMessageW of a key");
+}
+
 void PostEnter(HWND window) noexcept {
-    ::PostMessageW(window, WM_KEYDOWN, VK_RETURN, kEnterDown);
-    ::PostMessageW(window, WM_CHAR, 13, kEnterDown);
-    ::PostMessageW(window, WM_KEYUP, VK_RETURN, kEnterUp);
+    PostKey(window, WM_KEYDOWN, VK_RETURN, kEnterDown);
+    PostKey(window, WM_CHAR, 13, kEnterDown);
+    PostKey(window, WM_KEYUP, VK_RETURN, kEnterUp);
 }
 
 // The desktop folder's parse of text; null when it cannot be parsed.
@@ -68,14 +75,14 @@ void TypePathIntoDialog(HWND dialog, const wchar_t* folder) noexcept {
     wchar_t text[kMaxText + 1] = L" ";
     CopyText(text + 1, kMaxText, folder);
 
-    ::PostMessageW(dialog, WM_KEYDOWN, VK_TAB, kTabDown);
-    ::PostMessageW(dialog, WM_CHAR, 9, kTabDown);
-    ::PostMessageW(edit, WM_KEYUP, VK_TAB, kTabUp);
+    PostKey(dialog, WM_KEYDOWN, VK_TAB, kTabDown);
+    PostKey(dialog, WM_CHAR, 9, kTabDown);
+    PostKey(edit, WM_KEYUP, VK_TAB, kTabUp);
     ::SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
-    ::PostMessageW(edit, WM_KEYDOWN, VK_HOME, kHomeDown);
-    ::PostMessageW(edit, WM_KEYUP, VK_HOME, kHomeUp);
-    ::PostMessageW(edit, WM_KEYDOWN, VK_DELETE, kDeleteDown);
-    ::PostMessageW(edit, WM_KEYUP, VK_DELETE, kDeleteUp);
+    PostKey(edit, WM_KEYDOWN, VK_HOME, kHomeDown);
+    PostKey(edit, WM_KEYUP, VK_HOME, kHomeUp);
+    PostKey(edit, WM_KEYDOWN, VK_DELETE, kDeleteDown);
+    PostKey(edit, WM_KEYUP, VK_DELETE, kDeleteUp);
     PostEnter(edit);
 }
 
@@ -100,6 +107,7 @@ void SelectInFolderBrowser(HWND dialog, const wchar_t* folder) noexcept {
     if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return;
     unique_pidl list = ParseFolder(desktop.get(), folder);
     if (list) ::SendMessageW(dialog, BFFM_SETSELECTIONW, FALSE, reinterpret_cast<LPARAM>(list.get()));
+    else DV_TRACE(L"folder not parsed for the folder browser: %ls", folder);
 }
 
 void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner) noexcept {
@@ -112,7 +120,10 @@ void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner
     // Held for the call, so that a window closed during parsing cannot free it under us.
     com_ptr<IShellBrowser> browser(borrowed);
     com_ptr<IShellFolder> desktop;
-    if (FAILED(::SHGetDesktopFolder(desktop.put())) || !desktop) return;
+    if (HRESULT hr = ::SHGetDesktopFolder(desktop.put()); FAILED(hr) || !desktop) {
+        DV_TRACE_HR(hr, L"SHGetDesktopFolder");
+        return;
+    }
     unique_pidl list = ParseFolder(desktop.get(), folder);
     if (!list && HasNamespaceSegment(folder)) {
         // Some namespace paths are only known to the "shell:" protocol.
@@ -120,13 +131,17 @@ void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner
         CopyText(shellPath + 6, kMaxText, folder);
         list = ParseFolder(desktop.get(), shellPath);
     }
-    if (!list) return;
-    browser->BrowseObject(list.get(), SBSP_SAMEBROWSER);
+    if (!list) {
+        DV_TRACE(L"folder not parsed for browsing: %ls", folder);
+        return;
+    }
+    if (HRESULT hr = browser->BrowseObject(list.get(), SBSP_SAMEBROWSER); FAILED(hr)) DV_TRACE_HR(hr, L"IShellBrowser::BrowseObject");
 }
 
 void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept {
     if (!IsUsableFolder(folder)) return;
-    ::ShellExecuteW(owner, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL);
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(owner, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL));
+    if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", folder, static_cast<long>(result));
 }
 
 void JumpToFolder(TargetWindow target, const wchar_t* folder) noexcept {

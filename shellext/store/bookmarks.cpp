@@ -133,7 +133,10 @@ bool ReadChildNames(HKEY key, BookmarkItem& parent) {
         DWORD length = kMaxText;
         LONG rc = ::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS) return true;
-        if (rc != ERROR_SUCCESS) return false;
+        if (rc != ERROR_SUCCESS) {
+            DV_TRACE_WIN32(rc, L"RegEnumKeyExW of bookmarks");  // the items below stay unlisted
+            return false;
+        }
         auto child = std::make_unique<BookmarkItem>();
         child->keyName.assign(name, std::min<size_t>(length, kMaxText - 1));
         child->parent = &parent;

@@ -1,4 +1,5 @@
 #include "settings.h"
+#include "common/trace.h"
 #include "common/registry.h"
 #include <climits>
 #include <cwchar>
@@ -59,7 +60,9 @@ void WriteTextEditor(const wchar_t* path) noexcept {
 
 void ResetTextEditor() noexcept {
     unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_READ | KEY_WRITE);
-    if (key) ::RegDeleteValueW(key.get(), L"TextEditor");
+    if (!key) return;
+    const LONG rc = ::RegDeleteValueW(key.get(), L"TextEditor");
+    if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND) DV_TRACE_WIN32(rc, L"RegDeleteValueW TextEditor");
 }
 
 bool ReadManagerSize(SIZE& size) noexcept {
@@ -75,7 +78,7 @@ bool ReadManagerSize(SIZE& size) noexcept {
 
 void WriteManagerSize(LONG width, LONG height) noexcept {
     unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, kProductKeyPath, KEY_WRITE);
-    if (!key) return;
+    if (!key) return;  // no product key: nothing installed to remember the size for
     WriteRegDword(key.get(), L"Width", static_cast<DWORD>(width));
     WriteRegDword(key.get(), L"Height", static_cast<DWORD>(height));
 }

@@ -51,9 +51,11 @@ bool RedirectTarget(HINTERNET request, const std::wstring& from, std::wstring& t
 // connection and request handles, Windows from any of them.
 void SetTimeouts(HINTERNET handle) {
     DWORD connect = kConnectTimeoutMs, receive = kReceiveTimeoutMs;
-    ::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect));
-    ::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive));
-    ::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive));
+    // Without them a silent server holds the check for the system's default minutes.
+    if (!::InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof(connect)) ||
+        !::InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof(receive)) ||
+        !::InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof(receive)))
+        DV_TRACE_WIN32(::GetLastError(), L"InternetSetOptionW of a time-out");
 }
 
 // Connects to the address's server and sends the GET; the answer's headers have arrived when it

@@ -364,7 +364,10 @@ void RunDownload(UpdaterState& state) {
                 const bool stillSame = locked && SameFile(locked.get(), held.get());
                 held.reset();
                 if (stillSame && !state.CancelRequested()) {
-                    ::ShellExecuteW(nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW);
+                    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
+                        nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW));
+                    // Declined elevation lands here too: the user saw that, so it is not an error.
+                    if (result <= 32) DV_TRACE(L"installer not started: %ld", static_cast<long>(result));
                     started = true;
                 }
             }
@@ -383,7 +386,8 @@ void RunDownload(UpdaterState& state) {
             state.error = true;
         }
     }
-    ::DeleteFileW(partial);
+    if (!::DeleteFileW(partial) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
+        DV_TRACE_WIN32(::GetLastError(), L"DeleteFileW of the partial download");
     state.busy = false;
 }
 

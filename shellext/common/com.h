@@ -50,25 +50,43 @@ public:
     ~ModuleLock() { Module().Unlock(); }
 };
 
-// Single-threaded reference counting around T. T provides
+// The one IUnknown of our objects. Base provides
 //   static const QITAB* InterfaceTable();   // null-terminated, IUnknown answered by the first entry
-// and holds one module lock for its lifetime.
-template <class T>
-class ComObject final : public T {
+// QueryInterface searches that table; AddRef and Release keep a thread-safe count. With
+// deleteOnLastRelease the last Release deletes the object (made with new); without, its owner
+// decides its lifetime (a member of another object) and the count only answers COM's bookkeeping.
+template <class Base, bool deleteOnLastRelease = true>
+class RefCountedUnknown : public Base {
 public:
-    template <class... Args>
-    explicit ComObject(Args&&... args) : T(static_cast<Args&&>(args)...) { Module().Lock(); }
-    ~ComObject() override { Module().Unlock(); }
+    using Base::Base;
+    virtual ~RefCountedUnknown() = default;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        return ::QISearch(static_cast<T*>(this), const_cast<QITAB*>(T::InterfaceTable()), iid, out);
+        return ::QISearch(static_cast<Base*>(this), const_cast<QITAB*>(Base::InterfaceTable()), iid, out);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refCount_; }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
     STDMETHODIMP_(ULONG) Release() override {
-        ULONG count = --refCount_;
-        if (count == 0) delete this;
-        return count;
+        LONG count = ::InterlockedDecrement(&refCount_);
+        if constexpr (deleteOnLastRelease) {
+            if (count == 0) delete this;
+        } else if (count < 0) {
+            ::InterlockedExchange(&refCount_, 0);  // more releases than references: stay at none
+            count = 0;
+        }
+        return static_cast<ULONG>(count);
     }
+
+private:
+    volatile LONG refCount_ = 0;
+};
+
+// A heap object around T (see RefCountedUnknown) that holds one module lock for its lifetime.
+template <class T>
+class ComObject final : public RefCountedUnknown<T> {
+public:
+    template <class... Args>
+    explicit ComObject(Args&&... args) : RefCountedUnknown<T>(static_cast<Args&&>(args)...) { Module().Lock(); }
+    ~ComObject() override { Module().Unlock(); }
 
     // Creates an object and asks it for an interface; the object is destroyed again on failure.
     template <class... Args>
@@ -82,9 +100,6 @@ public:
         object->Release();
         return hr;
     }
-
-private:
-    ULONG refCount_ = 0;
 };
 
 // The class object: created once per process, kept until unload. Its module lock follows the

@@ -98,26 +98,9 @@ void ReduceToBareFileName(wchar_t (&name)[kMaxText]) noexcept {
 
 // ---- CUpdaterBindStatusCallback ----
 
-STDMETHODIMP CUpdaterBindStatusCallback::QueryInterface(REFIID iid, void** out) {
-    if (!out) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IBindStatusCallback) {
-        *out = static_cast<IBindStatusCallback*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) CUpdaterBindStatusCallback::AddRef() { return static_cast<ULONG>(++refCount_); }
-
-STDMETHODIMP_(ULONG) CUpdaterBindStatusCallback::Release() {
-    LONG count = --refCount_;
-    if (count < 0) {
-        refCount_ = 0;
-        count = 0;
-    }
-    return static_cast<ULONG>(count);  // the updater's state owns the object
+const QITAB* CUpdaterBindStatusCallback::InterfaceTable() noexcept {
+    static const QITAB table[] = {QITABENT(CUpdaterBindStatusCallback, IBindStatusCallback), {nullptr, 0}};
+    return table;
 }
 
 STDMETHODIMP CUpdaterBindStatusCallback::OnStartBinding(DWORD, IBinding*) { return E_NOTIMPL; }

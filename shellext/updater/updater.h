@@ -19,6 +19,7 @@
 // matches, from an address IsAllowedDownloadUrl accepts and, in a build with pinned signers
 // (DIRVANE_UPDATE_SIGNERS), when it carries a valid Authenticode signature by one of them.
 #pragma once
+#include "common/com.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include <urlmon.h>
@@ -89,18 +90,16 @@ void ReduceToBareFileName(wchar_t (&name)[kMaxText]) noexcept;
 
 struct UpdaterState;
 
-// Progress and cancellation hook of the transfers. Owned by the updater's state, never deleted by
-// Release; the reference count only answers COM's bookkeeping.
-class CUpdaterBindStatusCallback final : public IBindStatusCallback {
+// Progress and cancellation hook of the transfers. Owned by the updater's state (as
+// OwnedBindStatusCallback), never deleted by Release.
+class CUpdaterBindStatusCallback : public IBindStatusCallback {
 public:
     explicit CUpdaterBindStatusCallback(UpdaterState* owner) noexcept : owner_(owner) {}
     virtual ~CUpdaterBindStatusCallback() = default;
     CUpdaterBindStatusCallback(const CUpdaterBindStatusCallback&) = delete;
     CUpdaterBindStatusCallback& operator=(const CUpdaterBindStatusCallback&) = delete;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    static const QITAB* InterfaceTable() noexcept;
     STDMETHODIMP OnStartBinding(DWORD reserved, IBinding* binding) override;
     STDMETHODIMP GetPriority(LONG* priority) override;
     STDMETHODIMP OnLowResource(DWORD reserved) override;
@@ -120,11 +119,12 @@ public:
     bool TransferIncomplete() const noexcept { return incomplete_; }
 
 private:
-    std::atomic<LONG> refCount_{0};
     LONG lastPercent_ = -1;
     bool incomplete_ = false;
     UpdaterState* owner_;
 };
+
+using OwnedBindStatusCallback = RefCountedUnknown<CUpdaterBindStatusCallback, false>;
 
 // Everything the worker uses; shared between the CUpdater and its worker so that either may end first.
 struct UpdaterState {
@@ -155,7 +155,7 @@ struct UpdaterState {
     wchar_t server[kMaxText] = {};
     std::atomic<bool> workerRunning{false};
     std::atomic<bool> holdsBackgroundSlot{false};  // this worker is the process's background check
-    CUpdaterBindStatusCallback callback;
+    OwnedBindStatusCallback callback;
 };
 
 class CUpdater {

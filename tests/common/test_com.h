@@ -1,34 +1,28 @@
-// IUnknown for the small COM objects of the tests: one interface, created with one reference,
-// deleted by its last Release.
+// The small COM objects of the tests: one interface, created with one reference, deleted by its
+// last Release, on the product's own IUnknown.
 #pragma once
 #include <windows.h>
 #include <objbase.h>
 #include <shobjidl.h>
+#include "common/com.h"
 
 namespace dvtest {
 
+// The interface table of an object with one interface (see dv::RefCountedUnknown).
 template <class Interface>
-class SingleInterfaceObject : public Interface {
+class SingleInterfaceTable : public Interface {
 public:
-    virtual ~SingleInterfaceObject() = default;
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == __uuidof(Interface)) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+    static const QITAB* InterfaceTable() noexcept {
+        static const QITAB table[] = {{&__uuidof(Interface), 0}, {nullptr, 0}};
+        return table;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG n = --refs_;
-        if (n == 0) delete this;
-        return n;
-    }
+};
 
-private:
-    ULONG refs_ = 1;
+// Made with new holding the caller's one reference; deleted by its last Release.
+template <class Interface>
+class SingleInterfaceObject : public dv::RefCountedUnknown<SingleInterfaceTable<Interface>> {
+public:
+    SingleInterfaceObject() noexcept { this->AddRef(); }
 };
 
 // A shell browser whose slots the tests do not use answer E_NOTIMPL; a test's browser adds

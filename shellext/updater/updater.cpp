@@ -223,7 +223,7 @@ void RemoveLeftoverReplyFiles() noexcept {
 }
 
 void RunCheck(UpdaterState& state) {
-    state.phase = UpdaterPhaseChecked;
+    state.phase = UpdaterPhase::Checked;
     RemoveLeftoverReplyFiles();
     const std::wstring url = BuildUpdateRequestUrl(state.server, state.key);
     std::string body;
@@ -249,9 +249,9 @@ void RunCheck(UpdaterState& state) {
     CopyText(state.downloadUrl, kMaxText, download);
     CopyText(state.installerFile, kMaxText, fileName);
     memcpy(state.installerSha256, reply.sha256, sizeof(state.installerSha256));
-    state.offerProblem = !reply.hasSha256                              ? OfferWithoutHash
-                         : !IsAllowedDownloadUrl(download, state.server) ? OfferUnsafeAddress
-                                                                         : OfferDownloadable;
+    state.offerProblem = !reply.hasSha256                              ? UpdaterOfferProblem::WithoutHash
+                         : !IsAllowedDownloadUrl(download, state.server) ? UpdaterOfferProblem::UnsafeAddress
+                                                                         : UpdaterOfferProblem::Downloadable;
     const bool error = !version[0] || !download[0];
     if (error && !description[0]) CopyText(description, kMaxText, LoadResString(IDS_UPD_UNKNOWN_FORMAT).c_str());
     CopyText(state.description, kMaxText, description);
@@ -265,12 +265,12 @@ void RunCheck(UpdaterState& state) {
 bool IsVerifiedInstaller(UpdaterState& state, const wchar_t* path, HANDLE file) noexcept {
     unsigned char digest[32];
     if (!HashFile(file, digest) || memcmp(digest, state.installerSha256, sizeof(digest)) != 0) {
-        state.refusal = RefusalHashMismatch;
+        state.refusal = UpdaterRefusal::HashMismatch;
         return false;
     }
     const wchar_t* signers = updater_testing::pinnedSigners;
     if (signers ? !IsSignedBy(path, file, signers) : !IsSignedByPinnedSigner(path, file)) {
-        state.refusal = RefusalSigner;
+        state.refusal = UpdaterRefusal::Signer;
         return false;
     }
     return true;
@@ -301,8 +301,8 @@ bool RenameOpenFile(HANDLE file, const wchar_t* newPath) noexcept {
 // file the user chose to replace. From the check to the start the file stays open in a way that
 // lets nobody write, rename or replace it, and what is started is the very file that was checked.
 void RunDownload(UpdaterState& state) {
-    state.phase = UpdaterPhaseDownloading;
-    state.refusal = RefusalNone;
+    state.phase = UpdaterPhase::Downloading;
+    state.refusal = UpdaterRefusal::None;
     const wchar_t* target = state.installerFile;
     wchar_t folder[kMaxText];
     CopyText(folder, kMaxText, target);
@@ -358,13 +358,13 @@ void RunDownload(UpdaterState& state) {
             // wanted it, not started; a file that is not the checked one is left alone.
             if (!started && !state.CancelRequested()) {
                 DV_TRACE_HR(E_ACCESSDENIED, L"installer replaced after its check");
-                state.refusal = RefusalHashMismatch;
+                state.refusal = UpdaterRefusal::HashMismatch;
                 state.error = true;
             }
             state.busy = false;
             return;
         }
-        if (state.refusal != RefusalNone) {
+        if (state.refusal != UpdaterRefusal::None) {
             DV_TRACE_HR(static_cast<HRESULT>(state.refusal.load()), L"installer refused");
             state.error = true;
         }
@@ -394,10 +394,10 @@ DWORD WINAPI WorkerProc(void* param) {
         {
             com_init com;
             UpdaterState& state = *start->state;
-            const LONG phase = state.phase;
+            const UpdaterPhase phase = state.phase;
             try {
-                if (phase == UpdaterPhaseCheckPending) RunCheck(state);
-                else if (phase == UpdaterPhaseChecked) RunDownload(state);
+                if (phase == UpdaterPhase::CheckPending) RunCheck(state);
+                else if (phase == UpdaterPhase::Checked) RunDownload(state);
             } catch (...) {  // out of memory: an error, never an exception in the host
                 DV_TRACE_EXCEPTION();
                 state.error = true;
@@ -439,7 +439,7 @@ CUpdater::~CUpdater() {
 void CUpdater::StartCheck() noexcept {
     UpdaterState& s = *state_;
     if (s.workerRunning) return;
-    s.phase = UpdaterPhaseCheckPending;
+    s.phase = UpdaterPhase::CheckPending;
     try {
         CopyText(s.currentVersion, kMaxText, GetModuleVersionString(ResourceInstance()).c_str());
     } catch (...) {
@@ -455,8 +455,8 @@ void CUpdater::StartCheck() noexcept {
     *out = 0;
     CopyText(s.key, kMaxText, key);
     s.description[0] = s.newVersion[0] = s.downloadUrl[0] = s.installerFile[0] = 0;
-    s.offerProblem = OfferWithoutHash;
-    s.refusal = RefusalNone;
+    s.offerProblem = UpdaterOfferProblem::WithoutHash;
+    s.refusal = UpdaterRefusal::None;
     s.busy = true;
     s.error = false;
     s.available = false;
@@ -494,8 +494,8 @@ bool IsProgramPath(const wchar_t* path) noexcept {
 bool CUpdater::StartDownload(const wchar_t* path) noexcept {
     if (!IsProgramPath(path)) return false;
     UpdaterState& s = *state_;
-    if (s.workerRunning || s.phase != UpdaterPhaseChecked || s.busy || s.error || !s.downloadUrl[0] ||
-        s.offerProblem != OfferDownloadable || !path || !path[0])
+    if (s.workerRunning || s.phase != UpdaterPhase::Checked || s.busy || s.error || !s.downloadUrl[0] ||
+        s.offerProblem != UpdaterOfferProblem::Downloadable || !path || !path[0])
         return false;
     CopyText(s.installerFile, kMaxText, path);
     s.busy = true;

@@ -35,24 +35,24 @@ constexpr LPARAM kUpdaterProgress = 1;
 constexpr LPARAM kUpdaterCompletion = 0;
 
 // What the worker does when it starts, and what it has done.
-enum UpdaterPhase : LONG {
-    UpdaterPhaseCheckPending = 0,  // a check is to run
-    UpdaterPhaseChecked = 1,       // a check has run (set as it begins); the next start downloads
-    UpdaterPhaseDownloading = 2,   // the installer download has begun
+enum class UpdaterPhase : LONG {
+    CheckPending = 0,  // a check is to run
+    Checked = 1,       // a check has run (set as it begins); the next start downloads
+    Downloading = 2,   // the installer download has begun
 };
 
 // Why a newer version is shown without a Download button.
-enum UpdaterOfferProblem : LONG {
-    OfferDownloadable = 0,   // the reply names a verifiable installer at an allowed address
-    OfferWithoutHash = 1,    // no well-formed "SHA256"
-    OfferUnsafeAddress = 2,  // "DL" breaks the address rule (IsAllowedDownloadUrl)
+enum class UpdaterOfferProblem : LONG {
+    Downloadable = 0,   // the reply names a verifiable installer at an allowed address
+    WithoutHash = 1,    // no well-formed "SHA256"
+    UnsafeAddress = 2,  // "DL" breaks the address rule (IsAllowedDownloadUrl)
 };
 
 // Why a downloaded installer was deleted instead of started.
-enum UpdaterRefusal : LONG {
-    RefusalNone = 0,
-    RefusalHashMismatch = 1,  // its SHA-256 is not the reply's
-    RefusalSigner = 2,        // not signed, or not validly, by a pinned signer
+enum class UpdaterRefusal : LONG {
+    None = 0,
+    HashMismatch = 1,  // its SHA-256 is not the reply's
+    Signer = 2,        // not signed, or not validly, by a pinned signer
 };
 
 // Cancel waits this long for the worker, then lets it end by itself.
@@ -139,7 +139,7 @@ struct UpdaterState {
 
     std::atomic<HWND> owner;
     unique_handle cancelEvent;  // manual reset, never reset once signalled
-    std::atomic<LONG> phase{UpdaterPhaseCheckPending};
+    std::atomic<UpdaterPhase> phase{UpdaterPhase::CheckPending};
     std::atomic<bool> error{false}, available{false}, cancelled{false}, busy{false};
     wchar_t key[kMaxText] = {};
     wchar_t currentVersion[kMaxText] = {};
@@ -148,8 +148,8 @@ struct UpdaterState {
     wchar_t downloadUrl[kMaxText] = {};
     wchar_t installerFile[kMaxText] = {};  // the proposed name, later the full path chosen for the download
     unsigned char installerSha256[32] = {};
-    std::atomic<LONG> offerProblem{OfferDownloadable};
-    std::atomic<LONG> refusal{RefusalNone};
+    std::atomic<UpdaterOfferProblem> offerProblem{UpdaterOfferProblem::Downloadable};
+    std::atomic<UpdaterRefusal> refusal{UpdaterRefusal::None};
     UINT keyStringId;
     wchar_t registryKey[kMaxText] = {};
     wchar_t server[kMaxText] = {};
@@ -197,7 +197,7 @@ public:
     bool StartDownload(const wchar_t* path) noexcept;
 
     // The state, for the owner, once a notification said the step that wrote it is over.
-    LONG Phase() const noexcept { return state_->phase; }
+    UpdaterPhase Phase() const noexcept { return state_->phase; }
     bool IsError() const noexcept { return state_->error; }
     bool IsAvailable() const noexcept { return state_->available; }
     bool IsCancelled() const noexcept { return state_->cancelled; }
@@ -209,8 +209,8 @@ public:
     const wchar_t* NewVersion() const noexcept { return state_->newVersion; }
     const wchar_t* DownloadUrl() const noexcept { return state_->downloadUrl; }
     const wchar_t* InstallerFile() const noexcept { return state_->installerFile; }
-    UpdaterOfferProblem OfferProblem() const noexcept { return static_cast<UpdaterOfferProblem>(state_->offerProblem.load()); }
-    UpdaterRefusal Refusal() const noexcept { return static_cast<UpdaterRefusal>(state_->refusal.load()); }
+    UpdaterOfferProblem OfferProblem() const noexcept { return state_->offerProblem; }
+    UpdaterRefusal Refusal() const noexcept { return state_->refusal; }
     const wchar_t* RegistryKey() const noexcept { return state_->registryKey; }
     std::wstring RequestUrl() const { return BuildUpdateRequestUrl(state_->server, state_->key); }
     CUpdaterBindStatusCallback* Callback() const noexcept { return &state_->callback; }

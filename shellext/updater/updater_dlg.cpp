@@ -116,10 +116,10 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& h
     }
     const int percent = static_cast<int>(wParam);
     if (lParam == kUpdaterProgress) {
-        const LONG phase = updater_->Phase();
-        if (phase == UpdaterPhaseChecked) {
+        const UpdaterPhase phase = updater_->Phase();
+        if (phase == UpdaterPhase::Checked) {
             SetStatus(FormatText(LoadResString(IDS_UPD_CHECKING).c_str(), percent));
-        } else if (phase == UpdaterPhaseDownloading) {
+        } else if (phase == UpdaterPhase::Downloading) {
             SetStatus(percent == 100 ? LoadResString(IDS_UPD_LAUNCHING)
                                      : FormatText(LoadResString(IDS_UPD_DOWNLOADING).c_str(), percent));
         }
@@ -128,16 +128,16 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& h
             EndDialog(IDCANCEL);
             return 0;
         }
-        if (updater_->Refusal() != RefusalNone) {
+        if (updater_->Refusal() != UpdaterRefusal::None) {
             // The download was deleted, not started: the strip stays to say why.
-            const UINT text = updater_->Refusal() == RefusalHashMismatch ? IDS_UPD_HASH_MISMATCH : IDS_UPD_SIGNER_REFUSED;
+            const UINT text = updater_->Refusal() == UpdaterRefusal::HashMismatch ? IDS_UPD_HASH_MISMATCH : IDS_UPD_SIGNER_REFUSED;
             SetStatus(FormatText(LoadResString(IDS_UPD_ERROR).c_str(), LoadResString(text).c_str()));
         } else if (updater_->IsError()) {
             SetStatus(FormatText(LoadResString(IDS_UPD_ERROR).c_str(), updater_->Description()));
-        } else if (updater_->Phase() == UpdaterPhaseChecked) {
-            if (updater_->IsAvailable() && updater_->OfferProblem() != OfferDownloadable) {
+        } else if (updater_->Phase() == UpdaterPhase::Checked) {
+            if (updater_->IsAvailable() && updater_->OfferProblem() != UpdaterOfferProblem::Downloadable) {
                 // News only: without a verifiable installer the user goes to the homepage.
-                const UINT text = updater_->OfferProblem() == OfferWithoutHash ? IDS_UPD_OFFER_NO_HASH
+                const UINT text = updater_->OfferProblem() == UpdaterOfferProblem::WithoutHash ? IDS_UPD_OFFER_NO_HASH
                                                                                : IDS_UPD_OFFER_UNSAFE;
                 SetStatus(FormatText(LoadResString(text).c_str(), updater_->NewVersion(), UpdateHomepage(),
                                      updater_->Description()));
@@ -151,7 +151,7 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& h
             } else {
                 SetStatus(LoadResString(IDS_UPD_LATEST));
             }
-        } else if (updater_->Phase() == UpdaterPhaseDownloading) {
+        } else if (updater_->Phase() == UpdaterPhase::Downloading) {
             EndDialog(IDOK);
         }
     }

@@ -40,7 +40,7 @@ protected:
         EXPECT_TRUE(dvtest::WaitFor([&] { return recorder_.Completed(); }));
         EXPECT_TRUE(dvtest::WaitFor([&] { return !updater->IsWorkerRunning(); }));
         EXPECT_FALSE(updater->IsBusy());
-        EXPECT_EQ(UpdaterPhaseChecked, updater->Phase());
+        EXPECT_EQ(UpdaterPhase::Checked, updater->Phase());
         return updater;
     }
 
@@ -166,7 +166,7 @@ TEST_F(UpdateCheck, NewerVersionIsAvailableAndStored) {
     StoreUpdateState(0, L"20000101");
     UseScenario({Reply("2.0.1.0", "Faster menus.", kDl, "DirvaneSetup.exe", kSha)});
     auto updater = Check();
-    EXPECT_EQ(OfferDownloadable, updater->OfferProblem());
+    EXPECT_EQ(UpdaterOfferProblem::Downloadable, updater->OfferProblem());
     EXPECT_EQ(std::vector<std::string>{"GET /cgi-bin/update.pl?key=Dirvane"}, Requests());
     EXPECT_EQ(1u, updater->Callback()->AddRef());  // the transfer kept no reference to the callback
     updater->Callback()->Release();
@@ -200,11 +200,11 @@ TEST_F(UpdateCheck, OffersWithoutAVerifiableDownload) {
         const char* sha;
         UpdaterOfferProblem problem;
     } cases[] = {
-        {kDl, nullptr, OfferWithoutHash},
-        {kDl, "12345", OfferWithoutHash},
-        {"file:///C:/Windows/Temp/DirvaneSetup.exe", kSha, OfferUnsafeAddress},
-        {"\\\\127.0.0.1\\share\\DirvaneSetup.exe", kSha, OfferUnsafeAddress},
-        {"ftp://127.0.0.1/DirvaneSetup.exe", kSha, OfferUnsafeAddress},
+        {kDl, nullptr, UpdaterOfferProblem::WithoutHash},
+        {kDl, "12345", UpdaterOfferProblem::WithoutHash},
+        {"file:///C:/Windows/Temp/DirvaneSetup.exe", kSha, UpdaterOfferProblem::UnsafeAddress},
+        {"\\\\127.0.0.1\\share\\DirvaneSetup.exe", kSha, UpdaterOfferProblem::UnsafeAddress},
+        {"ftp://127.0.0.1/DirvaneSetup.exe", kSha, UpdaterOfferProblem::UnsafeAddress},
     };
     for (const Case& c : cases) {
         StoreUpdateState(0, L"20000101");
@@ -324,7 +324,7 @@ TEST_F(UpdateCheck, ReplyWithoutAnAnnouncedLength) {
     auto updater = Check();
     EXPECT_FALSE(updater->IsError());
     EXPECT_TRUE(updater->IsAvailable());
-    EXPECT_EQ(OfferDownloadable, updater->OfferProblem());
+    EXPECT_EQ(UpdaterOfferProblem::Downloadable, updater->OfferProblem());
 }
 
 TEST_F(UpdateCheck, SingleNumberVersionCountsAsMajor) {

@@ -549,15 +549,15 @@ TEST_F(UpdateStrip, FailedDownloadDeletesThePartialFile) {
         HWND confirm = nullptr;
         ASSERT_TRUE(dvtest::WaitFor([&] { return run.Ended() || (confirm = FindOwnedDialog(run.threadId(), save)); }));
         if (confirm) Click(confirm, IDYES);
-        UpdaterRefusal refusal = RefusalNone;
+        UpdaterRefusal refusal = UpdaterRefusal::None;
         ASSERT_TRUE(dvtest::WaitFor([&] {
             CUpdaterDlg* dialog = run.dialog();
             if (dialog && dialog->Updater()) refusal = dialog->Updater()->Refusal();
-            return run.Ended() || refusal != RefusalNone;
+            return run.Ended() || refusal != UpdaterRefusal::None;
         }));
-        if (refusal != RefusalNone) {
+        if (refusal != UpdaterRefusal::None) {
             EXPECT_FALSE(c.announced) << c.what;
-            EXPECT_EQ(RefusalHashMismatch, refusal) << c.what;
+            EXPECT_EQ(UpdaterRefusal::HashMismatch, refusal) << c.what;
             Click(run.strip(), IDCANCEL);
         }
         ASSERT_TRUE(run.WaitForEnd());

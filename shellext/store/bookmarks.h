@@ -52,7 +52,7 @@ extern const BookmarkItem kMoveToEnd;
 // The invisible root and, below it, the bookmarks. Every operation takes items of this tree, writes
 // the registry before it returns and changes memory only as the registry changed; it tells whether
 // the registry holds the change (false or null: the caller traces it). None throws or shows UI.
-// The root is never changed, removed or moved: operations on it are refused.
+// The root itself is never edited, coloured, removed or moved: those operations on it are refused.
 class BookmarkTree {
 public:
     BookmarkTree() = default;

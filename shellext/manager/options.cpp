@@ -1,7 +1,7 @@
 // The manager's Options and Help menus.
 #include "manager_dlg.h"
 #include "clipboard.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "store/settings.h"

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
+#include "ui/removal.h"
 #include "common/system.h"
 #include <shlwapi.h>
 

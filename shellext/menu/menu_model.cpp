@@ -4,7 +4,7 @@
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
-#include "images.h"
+#include "ui/images.h"
 #include <shlobj.h>
 #include <algorithm>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // images the handler draws itself on Windows XP.
 #pragma once
 #include "menu_model.h"
-#include "images.h"
+#include "ui/images.h"
 #include "common/handles.h"
 #include <windows.h>
 

@@ -1,7 +1,7 @@
 // The menu model's entries for given trees, selections and requests, and the handler's answers
 // that rest on them (owner draw, the update seam, the removal question).
 #include "menu_support.h"
-#include "menu/commands.h"
+#include "ui/removal.h"
 #include "menu/context_menu.h"
 #include "menu/menu_model.h"
 #include "common/test_support.h"

@@ -2,6 +2,7 @@
 // add-on items below it.
 #include "context_menu.h"
 #include "common/trace.h"
+#include "navigate/navigate.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
@@ -14,13 +15,12 @@ namespace {
 
 bool IsExistingFile(const wchar_t* path) { return ::PathFileExistsW(path) && !::PathIsDirectoryW(path); }
 
-// Foreground windows whose own commands cover copying paths: the desktop and two file managers.
+// Foreground windows whose own commands cover copying paths: the desktop and the file managers
+// with a command line.
 bool ForegroundOffersCopyPaths() {
     HWND foreground = ::GetForegroundWindow();
     if (foreground && foreground == ::GetShellWindow()) return false;
-    wchar_t className[kMaxText] = {};
-    if (foreground) ::GetClassNameW(foreground, className, kMaxText);
-    return wcscmp(className, L"TWINDOWSCMD") != 0 && wcscmp(className, L"TTOTAL_CMD") != 0;
+    return nav::ClassifyTargetWindow(foreground) != nav::TargetWindowKind::CommanderWindow;
 }
 
 } // namespace

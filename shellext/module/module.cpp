@@ -73,7 +73,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
             g_classObject = nullptr;
             object->Release();
         }
-        Module().Term();
     }
     return TRUE;
 }

@@ -19,16 +19,17 @@ bool KeyDown(int key) { return ::GetKeyState(key) < 0; }
 
 } // namespace
 
-CDirvaneContextMenu::CDirvaneContextMenu() {
-    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
-    // stored outcome of the last check.
-    if (!CUpdater::BackgroundCheckRunning() && !WasUpdateCheckedToday()) {
-        updater_ = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
-        if (updater_ && !updater_->StartBackgroundCheck()) updater_.reset();
-    }
-}
+CDirvaneContextMenu::CDirvaneContextMenu() = default;
 
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;
+
+void CDirvaneContextMenu::StartDailyUpdateCheck() {
+    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
+    // stored outcome of the last check.
+    if (updater_ || CUpdater::BackgroundCheckRunning() || WasUpdateCheckedToday()) return;
+    updater_ = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
+    if (updater_ && !updater_->StartBackgroundCheck()) updater_.reset();
+}
 
 const QITAB* CDirvaneContextMenu::InterfaceTable() {
     static const QITAB table[] = {
@@ -143,7 +144,7 @@ STDMETHODIMP CDirvaneContextMenu::HandleMenuMsg2(UINT msg, WPARAM, LPARAM lParam
         if (measure && MeasureMenuItem(model_, *measure)) *result = TRUE;
     } else if (msg == WM_DRAWITEM) {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        if (draw && draw->CtlType == ODT_MENU && DrawMenuItem(model_, images_, *draw)) *result = TRUE;
+        if (draw && draw->CtlType == ODT_MENU && DrawMenuItem(model_, SharedMenuImages(), *draw)) *result = TRUE;
     }
     return S_OK;
 }

@@ -1,5 +1,6 @@
 // The context-menu handler that the shell creates for each right-click: its selection, and the
-// menu model that QueryContextMenu built and the other calls look up.
+// menu model that QueryContextMenu built and the other calls look up. Its images are the process's
+// (SharedMenuImages): making and releasing a handler draws and loads nothing.
 #pragma once
 #include "common/com.h"
 #include "common/handles.h"
@@ -50,6 +51,10 @@ protected:
     // Opens the bookmark manager over owner (with its update offer when updateRequested).
     virtual void OpenManager(HWND owner, bool updateRequested);
 
+    // Starts the background update check when none ran today: on a menu being built, never for a
+    // handler that is only made and released.
+    void StartDailyUpdateCheck();
+
     // Commands that use the handler's state.
     void ToggleBookmark(HWND owner);
     void CopyPathsToClipboard();
@@ -57,7 +62,6 @@ protected:
 private:
     MenuSelection selection_;
     MenuModel model_;
-    MenuImages images_;
     std::unique_ptr<CUpdater> updater_;  // its destruction only signals the background check to stop
 };
 

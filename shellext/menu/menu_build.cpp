@@ -56,13 +56,14 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
                              : IsVistaOrLater() ? ImageStyle::OwnBitmap
                                                 : ImageStyle::Callback;
         request.addOns = ReadAddOnFlags();
+        StartDailyUpdateCheck();
         request.updateAvailable = UpdateIsAvailable();
         request.firstPathIsFile = IsExistingFile(selection_.firstPath);
         request.foregroundOffersCopyPaths = ForegroundOffersCopyPaths();
         BookmarkTreePtr tree = LoadBookmarkTree();
         model_ = BuildMenuModel(tree ? &tree->root : nullptr, selection_, request);
         ReleaseBookmarkTree(tree);
-        RenderMenu(model_, images_, menu, index);
+        RenderMenu(model_, SharedMenuImages(), menu, index);
     } catch (...) {
         DV_TRACE_EXCEPTION();
         // Out of memory: what was added stays, with its identifiers counted.

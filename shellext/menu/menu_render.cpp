@@ -2,6 +2,8 @@
 #include "menu_render.h"
 #include "common/com.h"
 #include "common/system.h"
+#include "common/trace.h"
+#include <new>
 #include "res/resource.h"
 
 namespace dv {
@@ -15,7 +17,36 @@ unique_hicon LoadSmallIcon(UINT id) {
 
 unique_hbitmap LoadBitmapResource(UINT id) { return unique_hbitmap(::LoadBitmapW(ResourceInstance(), MAKEINTRESOURCEW(id))); }
 
+MenuImages* g_sharedImages = nullptr;  // guarded by the module's creation lock
+
 } // namespace
+
+const MenuImages* SharedMenuImages() noexcept {
+    ModuleState& module = Module();
+    if (!module.IsInitialized()) return nullptr;
+    ::EnterCriticalSection(&module.CreationLock());
+    if (!g_sharedImages) {
+        g_sharedImages = new (std::nothrow) MenuImages();
+        if (!g_sharedImages) DV_TRACE(L"no memory for the menu images");
+    }
+    const MenuImages* images = g_sharedImages;
+    ::LeaveCriticalSection(&module.CreationLock());
+    return images;
+}
+
+bool FreeMenuImagesIfUnused() noexcept {
+    ModuleState& module = Module();
+    if (!module.IsInitialized()) return module.GetLockCount() == 0;
+    ::EnterCriticalSection(&module.CreationLock());
+    // Under the lock that making them takes: a handler that comes after this check makes them anew.
+    const bool unused = module.GetLockCount() == 0;
+    if (unused) {
+        delete g_sharedImages;
+        g_sharedImages = nullptr;
+    }
+    ::LeaveCriticalSection(&module.CreationLock());
+    return unused;
+}
 
 MenuImages::MenuImages() {
     productIcon_ = LoadSmallIcon(IDI_PRODUCT);
@@ -49,7 +80,7 @@ HICON MenuImages::Icon(ImageKind image) const {
     return image == ImageKind::Product ? productIcon_.get() : image == ImageKind::Update ? updateIcon_.get() : nullptr;
 }
 
-void RenderMenu(const MenuModel& model, const MenuImages& images, HMENU host, UINT index) {
+void RenderMenu(const MenuModel& model, const MenuImages* images, HMENU host, UINT index) {
     if (!host || model.entries.empty()) return;
     // Each submenu's menu, by its entry's offset. The top-level entry follows the entries it holds:
     // its menu is made first and belongs to this function until the entry is in the host menu.
@@ -94,7 +125,7 @@ void RenderMenu(const MenuModel& model, const MenuImages& images, HMENU host, UI
         case ImageUse::None: break;
         case ImageUse::ItemBitmap:
             info.fMask |= MIIM_BITMAP;
-            info.hbmpItem = images.Bitmap(entry.image, entry.colorIndex);
+            info.hbmpItem = images ? images->Bitmap(entry.image, entry.colorIndex) : nullptr;
             break;
         case ImageUse::OwnerDrawn:
             info.fMask |= MIIM_BITMAP;
@@ -102,7 +133,7 @@ void RenderMenu(const MenuModel& model, const MenuImages& images, HMENU host, UI
             break;
         case ImageUse::CheckMark:
             info.fMask |= MIIM_CHECKMARKS;
-            info.hbmpUnchecked = images.Bitmap(entry.image, entry.colorIndex);
+            info.hbmpUnchecked = images ? images->Bitmap(entry.image, entry.colorIndex) : nullptr;
             break;
         }
         const UINT position = inHost ? hostPosition++ : static_cast<UINT>(::GetMenuItemCount(menu));
@@ -124,13 +155,13 @@ bool MeasureMenuItem(const MenuModel& model, MEASUREITEMSTRUCT& measure) {
     return true;
 }
 
-bool DrawMenuItem(const MenuModel& model, const MenuImages& images, const DRAWITEMSTRUCT& draw) {
+bool DrawMenuItem(const MenuModel& model, const MenuImages* images, const DRAWITEMSTRUCT& draw) {
     const MenuEntry* entry = model.WithId(draw.itemID);
     if (!entry || !HasDrawnImage(*entry)) return false;
     const RECT& rc = draw.rcItem;
     const LONG height = rc.bottom - rc.top;
     if (entry->kind == EntryKind::Top || entry->kind == EntryKind::Update) {
-        HICON icon = images.Icon(entry->kind == EntryKind::Top ? ImageKind::Product : ImageKind::Update);
+        HICON icon = images ? images->Icon(entry->kind == EntryKind::Top ? ImageKind::Product : ImageKind::Update) : nullptr;
         if (icon) ::DrawIconEx(draw.hDC, rc.left - 16, rc.top + (height - 16) / 2, icon, 16, 16, 0, nullptr, DI_NORMAL);
         return true;
     }

@@ -28,13 +28,22 @@ private:
     unique_hbitmap classicMark_, editorMark_, copyPathsMark_, commandPromptMark_;
 };
 
+// The images of every handler of the process, made on first use (from any thread) and kept while
+// an object of the module lives; null when they cannot be made. A handler asks again whenever it
+// needs them: it is alive then, so they are the same images.
+const MenuImages* SharedMenuImages() noexcept;
+// Frees the shared images when no object of the module is alive (its lock count is 0), before the
+// module may unload; true then. A later handler makes them again.
+bool FreeMenuImagesIfUnused() noexcept;
+
 // Inserts the model's entries into host: the host menu's own entries from position index on, each
-// submenu below its entry. Failures of the menu functions leave the item out.
-void RenderMenu(const MenuModel& model, const MenuImages& images, HMENU host, UINT index);
+// submenu below its entry. Failures of the menu functions leave the item out; without images
+// (null) the items have none.
+void RenderMenu(const MenuModel& model, const MenuImages* images, HMENU host, UINT index);
 
 // Answers WM_MEASUREITEM and WM_DRAWITEM for the entries with a drawn image; false when the item is
 // none of them.
 bool MeasureMenuItem(const MenuModel& model, MEASUREITEMSTRUCT& measure);
-bool DrawMenuItem(const MenuModel& model, const MenuImages& images, const DRAWITEMSTRUCT& draw);
+bool DrawMenuItem(const MenuModel& model, const MenuImages* images, const DRAWITEMSTRUCT& draw);
 
 } // namespace dv

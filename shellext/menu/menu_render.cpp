@@ -48,6 +48,11 @@ bool FreeMenuImagesIfUnused() noexcept {
     return unused;
 }
 
+void FreeMenuImagesAtUnload() noexcept {
+    delete g_sharedImages;
+    g_sharedImages = nullptr;
+}
+
 MenuImages::MenuImages() {
     productIcon_ = LoadSmallIcon(IDI_PRODUCT);
     updateIcon_ = LoadSmallIcon(IDI_UPDATE);

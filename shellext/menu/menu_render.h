@@ -35,6 +35,9 @@ const MenuImages* SharedMenuImages() noexcept;
 // Frees the shared images when no object of the module is alive (its lock count is 0), before the
 // module may unload; true then. A later handler makes them again.
 bool FreeMenuImagesIfUnused() noexcept;
+// Frees them as the module unloads (DllMain), without the lock: no code of the module runs then,
+// and a thread holding the lock could be waiting for the loader's.
+void FreeMenuImagesAtUnload() noexcept;
 
 // Inserts the model's entries into host: the host menu's own entries from position index on, each
 // submenu below its entry. Failures of the menu functions leave the item out; without images

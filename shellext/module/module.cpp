@@ -74,7 +74,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
             object->Release();
         }
         // Unloaded while the process goes on (at its end the system takes everything back).
-        if (!reserved) FreeMenuImagesIfUnused();
+        if (!reserved) FreeMenuImagesAtUnload();
     }
     return TRUE;
 }

@@ -28,15 +28,10 @@ public:
     bool IsInitialized() const noexcept { return initialized_; }
     CRITICAL_SECTION& CreationLock() noexcept { return creationLock_; }
 
-    // The process's global interface table, created on first request (returned with a reference).
-    HRESULT GetGITPtr(IGlobalInterfaceTable** table) noexcept;
-    void Term() noexcept;
-
 private:
     volatile LONG lockCount_ = 0;
     bool initialized_ = false;
     CRITICAL_SECTION creationLock_{};
-    IGlobalInterfaceTable* git_ = nullptr;
 };
 
 ModuleState& Module() noexcept;

@@ -3,10 +3,10 @@
 #include "manager_dlg.h"
 #include "clipboard.h"
 #include "item_dlg.h"
-#include "common/module_flags.h"
 #include "common/trace.h"
-#include "menu/commands.h"
-#include "menu/images.h"
+#include "ui/manager_shortcuts.h"
+#include "ui/removal.h"
+#include "ui/images.h"
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "manager_dlg.h"
 #include "common/trace.h"
 #include "manager.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include "common/text.h"
-#include "menu/images.h"
+#include "ui/images.h"
 #include "store/settings.h"
 #include <algorithm>
 #include <vector>

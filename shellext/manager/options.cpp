@@ -2,7 +2,7 @@
 #include "manager_dlg.h"
 #include "common/trace.h"
 #include "clipboard.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "store/settings.h"

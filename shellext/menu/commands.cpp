@@ -16,7 +16,6 @@ namespace dv {
 namespace {
 
 constexpr wchar_t kMessageCaption[] = L"Dirvane";
-constexpr wchar_t kRemovalCaption[] = L"Remove Item - Dirvane";
 constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION;
 
 // Starts file (elevated with ctrl) with parameters, in directory when one is given.
@@ -94,13 +93,6 @@ std::wstring DoubleTerminated(const wchar_t* path) {
 }
 
 } // namespace
-
-bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more) {
-    std::wstring text = more == 0 ? FormatText(LoadResString(IDS_CONFIRM_REMOVAL).c_str(), name ? name : L"")
-                                   : FormatText(LoadResString(IDS_CONFIRM_REMOVAL_MANY).c_str(), name ? name : L"",
-                                                static_cast<int>(std::min<size_t>(more, INT_MAX)));
-    return ::MessageBoxW(owner, text.c_str(), kRemovalCaption, kQuestionStyle) == IDYES;
-}
 
 bool IsSameOrNestedPath(const wchar_t* first, const wchar_t* second) {
     const size_t firstLength = wcslen(first), secondLength = wcslen(second);

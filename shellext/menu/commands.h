@@ -1,15 +1,10 @@
-// The built-in commands of the context menu that need nothing of the handler object; the manager
-// uses ConfirmRemoval too. None of them reports a failure: a command that cannot run does nothing.
+// The built-in commands of the context menu that need nothing of the handler object. None of them
+// reports a failure: a command that cannot run does nothing.
 #pragma once
 #include <windows.h>
 #include <string>
 
 namespace dv {
-
-// Asks "Remove "<name>" from Dirvane Bookmarks?..." (Yes/No, warning icon) over owner; true for Yes.
-// With more items to go as well, "Remove "<name>" + <more> more items from...". A name of any
-// length is shown whole.
-bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more = 0);
 
 // True when both paths name the same folder or one lies inside the other, compared by whole path
 // components with letter case ignored: C:\Data and C:\data\Reports are, C:\Data and C:\Database not.

@@ -7,6 +7,7 @@
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
+#include "ui/removal.h"
 #include "common/system.h"
 #include <shlwapi.h>
 
@@ -14,40 +15,21 @@ namespace dv {
 
 namespace {
 
-unique_hicon LoadSmallIcon(HINSTANCE instance, UINT id) {
-    return unique_hicon(static_cast<HICON>(
-        ::LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR)));
-}
-
-unique_hbitmap LoadBitmapResource(HINSTANCE instance, UINT id) {
-    return unique_hbitmap(::LoadBitmapW(instance, MAKEINTRESOURCEW(id)));
-}
-
 bool KeyDown(int key) { return ::GetKeyState(key) < 0; }
 
 } // namespace
 
-CDirvaneContextMenu::CDirvaneContextMenu() : resourceInstance(ResourceInstance()) {
-    menuIcon = LoadSmallIcon(resourceInstance, IDI_PRODUCT);
-    updateIcon = LoadSmallIcon(resourceInstance, IDI_UPDATE);
-    if (IsVistaOrLater()) {
-        menuBitmap.reset(IconToAlphaBitmap(menuIcon.get()));
-        updateBitmap.reset(IconToAlphaBitmap(updateIcon.get()));
-    }
-    MakeSwatchBitmaps(swatchBitmaps);
-    classicMenuBitmap = LoadBitmapResource(resourceInstance, IDB_CLASSIC_MARK);
-    editorBitmap = LoadBitmapResource(resourceInstance, IDB_EDITOR_MARK);
-    copyPathsBitmap = LoadBitmapResource(resourceInstance, IDB_COPY_PATHS_MARK);
-    commandPromptBitmap = LoadBitmapResource(resourceInstance, IDB_COMMAND_PROMPT_MARK);
-    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
-    // stored outcome of the last check.
-    if (!CUpdater::BackgroundCheckRunning() && !WasUpdateCheckedToday()) {
-        updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
-        if (updater && !updater->StartBackgroundCheck()) updater.reset();
-    }
-}
+CDirvaneContextMenu::CDirvaneContextMenu() = default;
 
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;
+
+void CDirvaneContextMenu::StartDailyUpdateCheck() {
+    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
+    // stored outcome of the last check.
+    if (updater_ || CUpdater::BackgroundCheckRunning() || WasUpdateCheckedToday()) return;
+    updater_ = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
+    if (updater_ && !updater_->StartBackgroundCheck()) updater_.reset();
+}
 
 const QITAB* CDirvaneContextMenu::InterfaceTable() {
     static const QITAB table[] = {
@@ -61,7 +43,7 @@ const QITAB* CDirvaneContextMenu::InterfaceTable() {
 }
 
 bool CDirvaneContextMenu::UpdateIsAvailable() {
-    return updater ? updater->IsUpdateAvailable() : ReadUpdateAvailable();
+    return updater_ ? updater_->IsUpdateAvailable() : ReadUpdateAvailable();
 }
 
 void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {
@@ -71,25 +53,26 @@ void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {
 void CDirvaneContextMenu::ToggleBookmark(HWND owner) {
     BookmarkTreePtr tree = LoadBookmarkTree();
     if (!tree) return;
-    if (!allBookmarked) {
-        for (const std::wstring& path : selection) {
-            DisplayNameOf(path.c_str(), displayName);
-            if (!tree->AddBookmark(path.c_str(), displayName)) DV_TRACE(L"bookmark not stored: %ls", path.c_str());
+    if (!model_.AllBookmarked()) {
+        for (const std::wstring& path : model_.toBookmark) {
+            DisplayNameOf(path.c_str(), selection_.displayName);
+            if (!tree->AddBookmark(path.c_str(), selection_.displayName))
+                DV_TRACE(L"bookmark not stored: %ls", path.c_str());
         }
-    } else if (!bookmarkedSelection.empty() &&
-               ConfirmRemoval(owner, displayName, bookmarkedSelection.size() - 1)) {
+    } else if (!model_.toUnbookmark.empty() &&
+               ConfirmRemoval(owner, selection_.displayName, model_.toUnbookmark.size() - 1)) {
         // Every selected folder's bookmarks, as the caption and the question name them.
-        for (const std::wstring& path : bookmarkedSelection)
+        for (const std::wstring& path : model_.toUnbookmark)
             if (!tree->RemoveBookmarksOf(path.c_str())) DV_TRACE(L"bookmark not removed: %ls", path.c_str());
     }
     ReleaseBookmarkTree(tree);
 }
 
 void CDirvaneContextMenu::CopyPathsToClipboard() {
-    if (!ownPathOnly && CopySelectionFromView()) return;
-    if (firstPath[0] == 0) return;
+    if (!model_.ownPathOnly && CopySelectionFromView()) return;
+    if (selection_.firstPath[0] == 0) return;
     try {
-        CopyTextToClipboard(firstPath);
+        CopyTextToClipboard(selection_.firstPath);
     } catch (...) {
         DV_TRACE_EXCEPTION();
     }
@@ -103,25 +86,34 @@ STDMETHODIMP CDirvaneContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     const bool ctrl = KeyDown(VK_LCONTROL) || KeyDown(VK_RCONTROL);
     const bool shift = KeyDown(VK_LSHIFT) || KeyDown(VK_RSHIFT);
     const nav::TargetWindow window = info->hwnd;
+    wchar_t* firstPath = selection_.firstPath;
 
     try {
-        if (offset == editorCmd) {
+        const MenuEntry* entry = model_.At(offset);
+        switch (entry ? entry->kind : EntryKind::Separator) {
+        case EntryKind::Editor:
             OpenInEditor(firstPath, ctrl);
-        } else if (offset == copyPathsCmd) {
+            break;
+        case EntryKind::CopyPaths:
             CopyPathsToClipboard();
-        } else if (offset == commandPromptCmd) {
+            break;
+        case EntryKind::CommandPrompt:
             if (!::PathIsDirectoryW(firstPath)) ::PathRemoveFileSpecW(firstPath);
             OpenCommandPrompt(firstPath, ctrl);
-        } else if (offset == bookmarkCmd) {
+            break;
+        case EntryKind::BookmarkCommand:
             ToggleBookmark(window);
-        } else if (offset == propertiesCmd || offset == updateCmd) {
-            OpenManager(window, offset == updateCmd);
-        } else if (offset >= jumpTargets.size()) {
-            return E_INVALIDARG;
-        } else {
-            const std::wstring& target = jumpTargets[offset];
+            break;
+        case EntryKind::Properties:
+        case EntryKind::Update:
+            OpenManager(window, entry->kind == EntryKind::Update);
+            break;
+        default: {
+            if (offset >= model_.jumpRange) return E_INVALIDARG;
+            const std::wstring& target = model_.TargetAt(offset);
             if (!MoveOrCopyToBookmark(window, firstPath, target.c_str(), ctrl, shift))
                 nav::JumpToFolder(window, target.c_str());
+        }
         }
     } catch (...) {
         DV_TRACE_EXCEPTION();
@@ -132,17 +124,12 @@ STDMETHODIMP CDirvaneContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
 STDMETHODIMP CDirvaneContextMenu::GetCommandString(UINT_PTR offset, UINT type, UINT*, CHAR* name, UINT size) {
     if (type != GCS_HELPTEXTW) return E_FAIL;
     if (!name || size == 0) return E_INVALIDARG;
-    auto is = [offset](UINT command) { return command != kNoCommand && offset == command; };
-    std::wstring text;
-    if (is(bookmarkCmd)) text = LoadResString(IDS_HELP_BOOKMARK);
-    else if (is(propertiesCmd)) text = LoadResString(IDS_HELP_PROPERTIES);
-    else if (is(editorCmd)) text = LoadResString(IDS_HELP_EDITOR);
-    else if (is(copyPathsCmd)) text = LoadResString(IDS_HELP_COPY_PATHS);
-    else if (is(commandPromptCmd)) text = LoadResString(IDS_HELP_COMMAND_PROMPT);
-    else if (offset < jumpTargets.size())
-        text = FormatText(LoadResString(IDS_HELP_JUMP).c_str(), jumpTargets[offset].c_str());
-    else text = LoadResString(IDS_HELP_DEFAULT);
-    CopyText(reinterpret_cast<wchar_t*>(name), size, text.c_str());
+    try {
+        CopyText(reinterpret_cast<wchar_t*>(name), size, model_.HelpText(offset).c_str());
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 
@@ -154,38 +141,12 @@ STDMETHODIMP CDirvaneContextMenu::HandleMenuMsg2(UINT msg, WPARAM, LPARAM lParam
     LRESULT local = 0;
     if (!result) result = &local;
     *result = 0;
-    auto colorOf = [this](UINT id) -> UINT {
-        auto found = bookmarkColors.find(id);
-        return found == bookmarkColors.end() ? 0 : found->second;
-    };
-    const UINT updateId = UpdateItemId();
-
     if (msg == WM_MEASUREITEM) {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (!measure) return S_OK;
-        const UINT id = measure->itemID;
-        if (topItemId == kNoCommand) return S_OK;  // no menu of ours yet
-        if (id != topItemId && id != updateId && colorOf(id) == 0) return S_OK;
-        measure->itemWidth += 2;
-        if (measure->itemHeight < 16) measure->itemHeight = 16;
-        *result = TRUE;
+        if (measure && MeasureMenuItem(model_, *measure)) *result = TRUE;
     } else if (msg == WM_DRAWITEM) {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-        if (!draw || draw->CtlType != ODT_MENU || topItemId == kNoCommand) return S_OK;
-        const RECT& rc = draw->rcItem;
-        const LONG height = rc.bottom - rc.top;
-        HICON icon = draw->itemID == topItemId ? menuIcon.get() : draw->itemID == updateId ? updateIcon.get() : nullptr;
-        if (draw->itemID == topItemId || draw->itemID == updateId) {
-            if (icon) ::DrawIconEx(draw->hDC, rc.left - 16, rc.top + (height - 16) / 2, icon, 16, 16, 0, nullptr, DI_NORMAL);
-        } else {
-            UINT color = colorOf(draw->itemID);
-            if (color == 0 || color >= kSwatchCount) return S_OK;
-            unique_hbrush brush(::CreateSolidBrush(ColorOfIndex(color)));
-            select_object brushSelected(draw->hDC, brush.get());
-            const LONG top = rc.top + (height - kSwatchSize) / 2;
-            ::Rectangle(draw->hDC, rc.left - 16, top, rc.left - 2, top + kSwatchSize);
-        }
-        *result = TRUE;
+        if (draw && draw->CtlType == ODT_MENU && DrawMenuItem(model_, SharedMenuImages(), *draw)) *result = TRUE;
     }
     return S_OK;
 }

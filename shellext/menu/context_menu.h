@@ -1,22 +1,19 @@
-// The context-menu handler that the shell creates for each right-click.
+// The context-menu handler that the shell creates for each right-click: its selection, and the
+// menu model that QueryContextMenu built and the other calls look up. Its images are the process's
+// (SharedMenuImages): making and releasing a handler draws and loads nothing.
 #pragma once
 #include "common/com.h"
 #include "common/handles.h"
 #include "common/text.h"
-#include "images.h"
+#include "menu_model.h"
+#include "menu_render.h"
 #include "updater/updater.h"
 #include <memory>
 #include <shlobj.h>
-#include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace dv {
-
-struct BookmarkItem;
-
-constexpr UINT kNoCommand = 0xFFFFFFFF;
 
 class CDirvaneContextMenu : public IShellExtInit, public IContextMenu3 {
 public:
@@ -38,11 +35,13 @@ public:
     STDMETHODIMP HandleMenuMsg2(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
     // What Initialize made of the shell's input (read by tests and by the commands).
-    const std::vector<std::wstring>& Selection() const { return selection; }
-    const wchar_t* FirstPath() const { return firstPath; }
-    const wchar_t* DisplayName() const { return displayName; }
-    UINT SelectionCount() const { return selectionCount; }
-    bool OwnPathOnly() const { return ownPathOnly; }
+    const std::vector<std::wstring>& Selection() const { return selection_.paths; }
+    const wchar_t* FirstPath() const { return selection_.firstPath; }
+    const wchar_t* DisplayName() const { return selection_.displayName; }
+    UINT SelectionCount() const { return selection_.count; }
+    bool OwnPathOnly() const { return selection_.ownPathOnly; }
+    // The menu the last QueryContextMenu built.
+    const MenuModel& Model() const { return model_; }
 
 protected:
     HRESULT ReadDataObject(IDataObject* dataObject);
@@ -52,44 +51,18 @@ protected:
     // Opens the bookmark manager over owner (with its update offer when updateRequested).
     virtual void OpenManager(HWND owner, bool updateRequested);
 
-    // Menu construction.
-    void AddBookmarkItems(HMENU submenu, const BookmarkItem& root, uint64_t budget);
-    void AddBookmarkItem(HMENU menu, const BookmarkItem& item);
-    void StoreJumpTarget(const std::wstring& address);
-    void SetItemImage(MENUITEMINFOW& info, HBITMAP bitmap) const;
-    void Advance() { ++nextId; ++usedIds; }
-    UINT UpdateItemId() const { return updateCmd == kNoCommand ? kNoCommand : nextId - usedIds + updateCmd; }
+    // Starts the background update check when none ran today: on a menu being built, never for a
+    // handler that is only made and released.
+    void StartDailyUpdateCheck();
 
     // Commands that use the handler's state.
     void ToggleBookmark(HWND owner);
     void CopyPathsToClipboard();
 
-    // Windows generation for menu images, decided once per menu.
-    enum class ImageStyle { CheckMarkOnly, OwnBitmap, Callback };
-    ImageStyle imageStyle = ImageStyle::OwnBitmap;
-
-    HINSTANCE resourceInstance;
-    UINT topItemId = kNoCommand;
-    UINT bookmarkCmd = kNoCommand, propertiesCmd = kNoCommand, editorCmd = kNoCommand,
-         copyPathsCmd = kNoCommand, updateCmd = kNoCommand, commandPromptCmd = kNoCommand;
-    unique_hicon menuIcon, updateIcon;
-    unique_hbitmap swatchBitmaps[kSwatchCount];
-    unique_hbitmap classicMenuBitmap;
-    unique_hbitmap menuBitmap, updateBitmap;
-    unique_hbitmap editorBitmap, copyPathsBitmap, commandPromptBitmap;
-    UINT usedIds = 0;
-    UINT nextId = 0;
-    UINT selectionCount = 0;
-    wchar_t firstPath[kMaxText] = {};
-    wchar_t displayName[kMaxText] = {};
-    bool allBookmarked = false;
-    bool ownPathOnly = false;
-    std::vector<std::wstring> jumpTargets;
-    std::map<UINT, UINT> bookmarkColors;
-    std::vector<std::wstring> selection;
-    std::vector<std::wstring> bookmarkedSelection;  // what QueryContextMenu took out of selection
-    std::unique_ptr<CUpdater> updater;  // its destruction only signals the background check to stop
-    wchar_t captionBuffer[kMaxText] = {};
+private:
+    MenuSelection selection_;
+    MenuModel model_;
+    std::unique_ptr<CUpdater> updater_;  // its destruction only signals the background check to stop
 };
 
 // True when some item of menu has a caption containing text (case-sensitive, "&" included).

@@ -117,12 +117,12 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
                     return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
                 }
             }
-            selectionCount = static_cast<UINT>(names.size());
+            selection_.count = static_cast<UINT>(names.size());
             for (const std::wstring& name : names) {
                 wchar_t path[kMaxText];
                 CopyText(path, kMaxText, name.c_str());
-                if (!::PathIsDirectoryW(path) && selectionCount >= 2) ::PathRemoveFileSpecW(path);
-                selection.emplace_back(path);
+                if (!::PathIsDirectoryW(path) && selection_.count >= 2) ::PathRemoveFileSpecW(path);
+                selection_.paths.emplace_back(path);
             }
             return S_OK;
         }
@@ -138,47 +138,47 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
     global_lock<CIDA> ida(medium.hGlobal);
     if (!ida) return E_INVALIDARG;
     const CIDA* cida = ida.get();
-    selectionCount = cida->cidl;
-    if (selectionCount == 0) return E_FAIL;
+    selection_.count = cida->cidl;
+    if (selection_.count == 0) return E_FAIL;
     auto at = [cida](UINT offsetIndex) {
         return reinterpret_cast<PCIDLIST_ABSOLUTE>(reinterpret_cast<const BYTE*>(cida) + cida->aoffset[offsetIndex]);
     };
-    for (UINT i = 0; i < selectionCount; ++i) {
+    for (UINT i = 0; i < selection_.count; ++i) {
         unique_pidl combined(::ILCombine(at(0), reinterpret_cast<PCUIDLIST_RELATIVE>(at(i + 1))));
         if (!combined) continue;
         wchar_t path[kMaxText];
         if (!PathFromItemIdList(combined.get(), path)) return E_FAIL;
-        if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selectionCount >= 2) ::PathRemoveFileSpecW(path);
-        selection.emplace_back(path);
+        if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selection_.count >= 2) ::PathRemoveFileSpecW(path);
+        selection_.paths.emplace_back(path);
     }
     return S_OK;
 }
 
 STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY) {
     try {
-        wmemset(firstPath, 0, kMaxText);
-        selectionCount = 0;
-        selection.clear();
+        wmemset(selection_.firstPath, 0, kMaxText);
+        selection_.count = 0;
+        selection_.paths.clear();
         if (!folder && !dataObject) return E_INVALIDARG;
-        ownPathOnly = folder && !dataObject;
+        selection_.ownPathOnly = folder && !dataObject;
 
         if (folder) {
-            if (!PathFromItemIdList(folder, firstPath)) return E_FAIL;
-            selection.emplace_back(firstPath);
-            selectionCount = 1;
+            if (!PathFromItemIdList(folder, selection_.firstPath)) return E_FAIL;
+            selection_.paths.emplace_back(selection_.firstPath);
+            selection_.count = 1;
         } else {
             HRESULT hr = ReadDataObject(dataObject);
             if (FAILED(hr)) return hr;
         }
 
-        SortAndRemoveDuplicatePaths(selection);
-        if (selection.empty()) {
-            selectionCount = 0;
+        SortAndRemoveDuplicatePaths(selection_.paths);
+        if (selection_.paths.empty()) {
+            selection_.count = 0;
             return E_FAIL;
         }
-        CopyText(firstPath, kMaxText, selection.front().c_str());
-        DisplayNameOf(firstPath, displayName);
-        selectionCount = static_cast<UINT>(selection.size());
+        CopyText(selection_.firstPath, kMaxText, selection_.paths.front().c_str());
+        DisplayNameOf(selection_.firstPath, selection_.displayName);
+        selection_.count = static_cast<UINT>(selection_.paths.size());
         return S_OK;
     } catch (...) {
         DV_TRACE_EXCEPTION();

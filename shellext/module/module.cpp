@@ -64,7 +64,7 @@ HRESULT RunScripts(ScriptMode mode, HKEY classesRoot = HKEY_CLASSES_ROOT) {
 
 } // namespace
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     (void)g_selectorEvent;
     if (reason == DLL_PROCESS_ATTACH) return Module().IsInitialized() ? TRUE : FALSE;
     if (reason == DLL_PROCESS_DETACH) {
@@ -73,7 +73,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
             g_classObject = nullptr;
             object->Release();
         }
-        Module().Term();
+        // Unloaded while the process goes on (at its end the system takes everything back).
+        if (!reserved) FreeMenuImagesAtUnload();
     }
     return TRUE;
 }
@@ -92,7 +93,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return Module().GetLockCount() == 0 ? S_OK : S_FALSE;
+    // Nothing of the module in use: the menu images that its handlers share go before it unloads.
+    return Module().GetLockCount() == 0 && FreeMenuImagesIfUnused() ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() { return RunScripts(ScriptMode::Register); }

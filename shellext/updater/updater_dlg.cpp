@@ -1,5 +1,5 @@
 #include "updater_dlg.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include <commdlg.h>
 #include <shlobj.h>
 

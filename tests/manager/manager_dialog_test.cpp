@@ -1,7 +1,7 @@
 // The manager dialog driven as a user drives it: shortcuts through the thread's hook, buttons,
 // menu commands and nested dialogs, checked against the tree view and the registry.
 #include "manager_driver.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include "common/registry.h"
 #include "common/system.h"
 #include "common/test_support.h"
@@ -9,7 +9,7 @@
 #include "common/text.h"
 #include "manager/manager.h"
 #include "manager/manager_dlg.h"
-#include "menu/images.h"
+#include "ui/images.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The colour swatches, icons turned into alpha bitmaps and the shell's small icons.
-#include "menu/images.h"
+#include "ui/images.h"
 #include "common/com.h"
 #include "common/test_support.h"
 #include "res/resource.h"

@@ -5,7 +5,7 @@
 #include "updater/transfer.h"
 #include "updater/updater_dlg.h"
 #include "common/com.h"
-#include "common/module_flags.h"
+#include "ui/manager_shortcuts.h"
 #include <gtest/gtest.h>
 #include <chrono>
 #include <cstdlib>

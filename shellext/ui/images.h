@@ -1,15 +1,16 @@
-// Images of the context menu, shared with the manager: the colour swatches of the bookmarks'
-// colour marks, icons turned into alpha bitmaps, and the shell's small icons.
+// Images that the menu and the manager share: the colour swatches of the bookmarks' colour marks,
+// icons turned into alpha bitmaps, and the shell's small icons.
 #pragma once
 #include "common/handles.h"
+#include "store/bookmarks.h"
 #include <windows.h>
 #include <commctrl.h>
 #include <cstddef>
 
 namespace dv {
 
-// Colour indexes 0 (none) to 10.
-constexpr size_t kSwatchCount = 11;
+// One swatch per colour index: 0 (none) to 10.
+constexpr size_t kSwatchCount = kColorCount;
 // Side of a swatch in pixels.
 constexpr int kSwatchSize = 14;
 

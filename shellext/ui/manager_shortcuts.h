@@ -1,4 +1,5 @@
-// Module-wide flags that subsystems share within one process.
+// Whether the bookmark manager's shortcuts apply: the manager and every modal window over it (its
+// own dialogs, the update dialog) share this flag within one process.
 #pragma once
 
 namespace dv {

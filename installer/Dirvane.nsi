@@ -12,7 +12,8 @@
 ;   makensis -DVERSION=2.0.0.26 -DDIST=<folder of the three files> -DOUTFILE=<setup.exe> -DHOMEPAGE=<url> Dirvane.nsi
 ;
 ; Switches: /S silent (programs holding the old DLL are left running), /CURRENTUSER or /ALLUSERS (the
-; mode), /D=<folder> (last, unquoted).
+; mode), /D=<folder> (last, unquoted); /ELEVATED marks the copy that asked Windows for administrator
+; rights (it does not ask again).
 ; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings; the uninstall entry
 ; passes its mode.
 ; Exit codes: see the EXIT_ defines below.
@@ -21,9 +22,10 @@
 ; sees the real system folder and registry without redirection.
 Target amd64-unicode
 ManifestDPIAware true
-; Administrators are asked to elevate (installing for all users needs it); other users are not
-; asked and install for themselves.
-RequestExecutionLevel highest
+; Never elevated by Windows on start: the per-user mode works in a folder that the user's own
+; programs can write, so it must not run with rights they lack. The all-users mode starts a copy of
+; Setup with administrator rights itself (RelaunchElevated).
+RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !ifndef VERSION | DIST | OUTFILE
@@ -58,11 +60,20 @@ ${StrStr}
 
 ; Exit codes of the setup (the uninstaller uses 0, 5 and 6).
 !define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
-!define EXIT_REFUSED 2          ; a drive's root or a system folder as install folder, or contrary switches
+!define EXIT_REFUSED 2          ; a refused install folder (see CheckInstallFolder), or contrary switches
 !define EXIT_WRITE_FAILED 3     ; a file could not be written
 !define EXIT_NOT_REGISTERED 4   ; the DLL could not be registered
 !define EXIT_IN_USE 5           ; a file in use could be neither replaced nor renamed
-!define EXIT_NEEDS_ADMIN 6      ; all users chosen without administrator rights
+!define EXIT_NEEDS_ADMIN 6      ; all users, and Windows did not grant administrator rights
+; Set to 1 in the environment, it makes Setup behave as if it ran without administrator rights, so
+; that tests under Wine (which grants them to every program) reach the path that asks for them. The
+; copy started with the rights does not inherit it. It can only take rights away.
+!define TEST_STANDARD_USER "DIRVANE_SETUP_TEST_STANDARD_USER"
+; All-users installs give their new folder this access: administrators and the system full, users
+; read and run, nothing inherited from the folders above.
+!define PROTECTED_FOLDER_SDDL "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+; A folder only administrators and the system can open at all: where an elevated Setup runs its helper.
+!define PRIVATE_FOLDER_SDDL "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -79,6 +90,10 @@ VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
 Var Mode              ; "user" or "all"
+Var Relaunched        ; 1: this is the copy started with administrator rights (/ELEVATED)
+Var DirArg            ; the /D= folder as given on the command line, or ""
+Var ModeGiven         ; 1: /CURRENTUSER or /ALLUSERS was given
+Var ToolDir           ; where Tessaly64.exe runs and the setup keeps its notes (PrepareToolDir)
 Var ClassStore        ; the DLL's name for the mode's classes: "user" or "machine"
 Var IsAdmin           ; 1: the setup runs with administrator rights
 Var DirGiven          ; 1: /D= named the install folder
@@ -127,10 +142,87 @@ FunctionEnd
 
 Function ${un}CheckAdmin
   System::Call 'shell32::IsUserAnAdmin() i .r0'
+  ReadEnvStr $1 ${TEST_STANDARD_USER}
   ${If} $0 <> 0
+  ${AndIf} $1 != "1"
     StrCpy $IsAdmin 1
   ${Else}
     StrCpy $IsAdmin 0
+  ${EndIf}
+FunctionEnd
+
+; Starts $R1 with the parameters $R2 and administrator rights (Windows asks the user for them),
+; waits for it and sets $0 to its exit code, or to "refused" when it could not be started (the user
+; said no, or Windows cannot elevate). $R2 ends with the marker /ELEVATED (before a /D= or _?=, which
+; must come last), so that the copy never asks again.
+Function ${un}RelaunchElevated
+  Push $1
+  Push $2
+  Push $3
+  System::Call 'kernel32::SetEnvironmentVariableW(w "${TEST_STANDARD_USER}", p 0)'
+  ; SHELLEXECUTEINFOW as laid out for 64-bit code, with SEE_MASK_NOCLOSEPROCESS.
+  System::Call '*(i 112, i 0x40, p $HWNDPARENT, w "runas", w R1, w R2, p 0, i ${SW_SHOWNORMAL}, i 0, p 0, p 0, p 0, p 0, i 0, i 0, p 0, p 0) p .r1'
+  System::Call 'shell32::ShellExecuteExW(p r1) i .r2'
+  StrCpy $0 "refused"
+  ${If} $2 <> 0
+    System::Call '*$1(i, i, p, p, p, p, p, i, i, p, p, p, p, i, i, p, p .r3)'
+    ${If} $3 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r3, i -1)'
+      System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r0)'
+      System::Call 'kernel32::CloseHandle(p r3)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $1
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $R9 to why the folder $0 (full and long, without a trailing backslash) may not be worked in,
+; or to "": it, a folder above it or a file of the product in it is a junction or a symbolic link,
+; through which a delete or a rename would reach somewhere else.
+Function ${un}CheckReparsePoints
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $R9 ""
+  ${ForEach} $1 1 4 + 1
+    Call ${un}ProductFile
+    StrCpy $3 "$0\$2"
+    Call ${un}IsReparsePoint
+    ${If} $2 = 1
+      StrCpy $R9 "$3 is a link to another place."
+      Goto done
+    ${EndIf}
+  ${Next}
+  StrCpy $3 $0
+  ${Do}
+    StrCpy $2 $3 1 -1
+    ${IfThen} $2 == ":" ${|} ${Break} ${|}  ; a drive, not a folder
+    Call ${un}IsReparsePoint
+    ${If} $2 = 1
+      StrCpy $R9 "$3 is a link to another place."
+      ${Break}
+    ${EndIf}
+    ${GetParent} $3 $2
+    ${IfThen} $2 == "" ${|} ${Break} ${|}
+    ${IfThen} $2 == $3 ${|} ${Break} ${|}
+    StrCpy $3 $2
+  ${Loop}
+done:
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $2 to 1 when $3 is a junction or a symbolic link (a reparse point), else to 0.
+Function ${un}IsReparsePoint
+  System::Call 'kernel32::GetFileAttributesW(w r3) i .r2'
+  ${If} $2 = -1
+    StrCpy $2 0
+  ${Else}
+    IntOp $2 $2 & 0x400   ; FILE_ATTRIBUTE_REPARSE_POINT
+    ${IfThen} $2 <> 0 ${|} StrCpy $2 1 ${|}
   ${EndIf}
 FunctionEnd
 
@@ -171,7 +263,7 @@ Function ${un}ReadModeSwitch
 FunctionEnd
 
 ; Sets $R0 to 1 when the file name on the stack is one this setup gives a copy renamed aside:
-; <file of the product>.old-<n>, n a number from 1 without leading zeros.
+; <file of the product, or Uninstall.exe>.old-<n>, n a number from 1 without leading zeros.
 Function ${un}IsAsideName
   Exch $R1
   Push $R2
@@ -179,14 +271,16 @@ Function ${un}IsAsideName
   Push $R4
   Push $R5
   StrCpy $R0 0
-  ${ForEach} $R2 1 3 + 1
+  ${ForEach} $R2 1 4 + 1
     ${Select} $R2
       ${Case} 1
         StrCpy $R3 "Dirvane.dll.old-"
       ${Case} 2
         StrCpy $R3 "Tessaly.exe.old-"
-      ${CaseElse}
+      ${Case} 3
         StrCpy $R3 "Tessaly64.exe.old-"
+      ${CaseElse}
+        StrCpy $R3 "Uninstall.exe.old-"
     ${EndSelect}
     StrLen $R4 $R3
     StrCpy $R5 $R1 $R4
@@ -236,7 +330,7 @@ Function ${un}MoveAside
         !if "${un}" == "un."
           Call un.ScheduleCopy
         !else
-          WriteINIStr "$PLUGINSDIR\moved.ini" "moved" "$0" "$1"
+          WriteINIStr "$ToolDir\moved.ini" "moved" "$0" "$1"
         !endif
       ${EndIf}
       ClearErrors
@@ -322,6 +416,7 @@ Function .onInit
   StrCpy $CloseHolders 0
   StrCpy $RestartExplorer 0
   StrCpy $Listed "|"
+  StrCpy $ToolDir ""
   Call CheckAdmin
 
   ; NSIS takes /D= off the command line before this runs and drops a folder it finds invalid (a
@@ -341,7 +436,18 @@ Function .onInit
       ${Break}
     ${EndIf}
   ${Next}
+  StrCpy $DirArg ""
+  ${If} $DirGiven = 1
+    StrCpy $DirArg $INSTDIR
+  ${EndIf}
   ${GetParameters} $R0
+  StrCpy $Relaunched 0
+  StrCpy $ModeGiven 0
+  ClearErrors
+  ${GetOptions} $R0 "/ELEVATED" $1
+  ${IfNot} ${Errors}
+    StrCpy $Relaunched 1
+  ${EndIf}
 
   Call ReadModeSwitch
   ${If} $Mode == "both"
@@ -350,7 +456,8 @@ Function .onInit
     Abort
   ${EndIf}
   ${If} $Mode == ""
-    ; An upgrade keeps the mode that is installed; else an administrator installs for all users.
+    ; An upgrade keeps the mode that is installed (with both, the one this user can upgrade without
+    ; asking); else a setup that already runs with administrator rights installs for all users.
     ReadRegStr $1 HKLM "${UNINST_KEY}" "InstallLocation"
     ReadRegStr $2 HKCU "${UNINST_KEY}" "InstallLocation"
     ${If} $IsAdmin = 1
@@ -358,19 +465,53 @@ Function .onInit
       StrCpy $Mode "all"
     ${ElseIf} $2 != ""
       StrCpy $Mode "user"
-    ${ElseIf} $IsAdmin = 1
+    ${ElseIf} $1 != ""
+    ${OrIf} $IsAdmin = 1
       StrCpy $Mode "all"
     ${Else}
       StrCpy $Mode "user"
     ${EndIf}
+  ${Else}
+    StrCpy $ModeGiven 1
   ${EndIf}
   Call ApplyMode
 
+  ; All users without the rights: the copy started with them does the work, asking first when
+  ; silent or told so; else the first page offers the choice.
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+  ${AndIf} $Relaunched <> 1
+  ${If} ${Silent}
+  ${OrIf} $ModeGiven = 1
+    Call RelaunchForAllUsers
+    SetErrorLevel ${EXIT_NEEDS_ADMIN}
+    Quit
+  ${EndIf}
+  ${EndIf}
   ${If} ${Silent}
     Call CheckMayInstall
   ${EndIf}
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\Tessaly64.exe" "${DIST}\Tessaly64.exe"
+FunctionEnd
+
+; Runs this setup again with administrator rights, for all users, with the switches it was given,
+; and ends with its exit code. Returns only when Windows did not grant the rights, having said so.
+Function RelaunchForAllUsers
+  StrCpy $R1 $EXEPATH
+  ${GetParameters} $R2
+  StrCpy $R2 "$R2 /ALLUSERS /ELEVATED"
+  ${If} $DirArg != ""
+    StrCpy $R2 "$R2 /D=$DirArg"
+  ${EndIf}
+  HideWindow
+  Call RelaunchElevated
+  ${If} $0 == "refused"
+    BringToFront
+    MessageBox MB_OK|MB_ICONSTOP "Installing ${PRODUCT} for all users needs administrator rights, and they were not granted." /SD IDOK
+    Return
+  ${EndIf}
+  SetErrorLevel $0
+  Quit
 FunctionEnd
 
 ; Sets the registry root, the folders and, unless /D= named one, the install folder for $Mode: an
@@ -455,6 +596,19 @@ Function CheckInstallFolder
     ${EndIf}
   ${Next}
   Call UseMode
+  ; What every user's Explorer loads must lie where only administrators can change it: elsewhere a
+  ; user could replace it, or rename a folder above it, for all the others.
+  ${If} $R9 == ""
+  ${AndIf} $Mode == "all"
+    StrLen $1 "$PROGRAMFILES64\"
+    StrCpy $2 $0 $1
+    ${If} $2 != "$PROGRAMFILES64\"
+      StrCpy $R9 "For all users, ${PRODUCT} is installed in a folder inside $PROGRAMFILES64, where only administrators can change it."
+    ${EndIf}
+  ${EndIf}
+  ${If} $R9 == ""
+    Call CheckReparsePoints
+  ${EndIf}
 done:
   Pop $2
   Pop $1
@@ -477,8 +631,12 @@ Function CheckMayInstall
   ${EndIf}
 FunctionEnd
 
-; The first page: for whom to install. All users needs administrator rights.
+; The first page: for whom to install. All users needs administrator rights: without them, choosing
+; it starts Setup again with them. The copy so started does not ask again.
 Function ModePage
+  ${If} $Relaunched = 1
+    Abort
+  ${EndIf}
   !insertmacro MUI_HEADER_TEXT "Choose Users" "Choose for whom ${PRODUCT} ${VERSION} is installed."
   nsDialogs::Create 1018
   Pop $0
@@ -493,12 +651,13 @@ Function ModePage
   Pop $0
   ${NSD_CreateRadioButton} 0 68u 100% 12u "For &everyone who uses this computer"
   Pop $AllRadio
-  ${NSD_CreateLabel} 12u 81u 95% 18u "Needs administrator rights. Installed in:$\n$PROGRAMFILES64\${PRODUCT}"
-  Pop $0
-  ${If} $IsAdmin <> 1
-    EnableWindow $AllRadio 0
-    EnableWindow $0 0
+  ${If} $IsAdmin = 1
+    StrCpy $2 "Needs administrator rights. Installed in:"
+  ${Else}
+    StrCpy $2 "Needs administrator rights: Windows asks for them. Installed in:"
   ${EndIf}
+  ${NSD_CreateLabel} 12u 81u 95% 18u "$2$\n$PROGRAMFILES64\${PRODUCT}"
+  Pop $0
   ${If} $Mode == "user"
     ${NSD_Check} $UserRadio
   ${Else}
@@ -515,6 +674,11 @@ Function ModePageLeave
     StrCpy $Mode "user"
   ${EndIf}
   Call ApplyMode
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+    Call RelaunchForAllUsers
+    Abort
+  ${EndIf}
 FunctionEnd
 
 Function DirectoryPageLeave
@@ -571,11 +735,97 @@ Function SkipWhenUpgrading
   ${EndIf}
 FunctionEnd
 
+; Creates the folder $R1 with the access $R2 (SDDL), failing when it exists; sets $0 to 1 when it
+; was created, else to 0.
+Function CreateFolderWithAccess
+  Push $1
+  Push $2
+  StrCpy $0 0
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R2, i 1, *p .r1, p 0) i .r2'
+  ${If} $2 <> 0
+    ; SECURITY_ATTRIBUTES as laid out for 64-bit code.
+    System::Call '*(l 24, p r1, l 0) p .r2'
+    System::Call 'kernel32::CreateDirectoryW(w R1, p r2) i .r0'
+    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
+    System::Free $2
+    System::Call 'kernel32::LocalFree(p r1)'
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $ToolDir, where Tessaly64.exe runs and the setup keeps the notes it acts on (the holders, the
+; files it renamed aside), and puts Tessaly there; $ToolDir stays "" when that fails. With
+; administrator rights that is a new folder that only administrators can open, since the user's temp
+; folder (NSIS's plugins folder) is open to every program of the user's: one that swapped Tessaly or
+; edited a note would have the setup run its code, or rename or end what it names, with those rights.
+Function PrepareToolDir
+  ${If} $ToolDir != ""
+    Return
+  ${EndIf}
+  Push $0
+  Push $3
+  Push $4
+  Push $R1
+  Push $R2
+  ${If} $IsAdmin = 1
+    StrCpy $R2 "${PRIVATE_FOLDER_SDDL}"
+    ${ForEach} $3 1 5 + 1
+      System::Call 'kernel32::GetTickCount() i .r4'
+      StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4-$3"
+      Call CreateFolderWithAccess
+      ${If} $0 = 1
+        StrCpy $ToolDir $R1
+        ${Break}
+      ${EndIf}
+    ${Next}
+  ${Else}
+    StrCpy $ToolDir $PLUGINSDIR
+  ${EndIf}
+  ${If} $ToolDir != ""
+    ClearErrors
+    File "/oname=$ToolDir\Tessaly64.exe" "${DIST}\Tessaly64.exe"
+    ${If} ${Errors}
+      Call RemoveToolDir
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  Pop $R2
+  Pop $R1
+  Pop $4
+  Pop $3
+  Pop $0
+FunctionEnd
+
+; Removes the administrators' folder of PrepareToolDir (NSIS removes its plugins folder itself).
+Function RemoveToolDir
+  ${If} $ToolDir != ""
+  ${AndIf} $ToolDir != $PLUGINSDIR
+    SetOutPath $TEMP
+    Delete "$ToolDir\Tessaly64.exe"
+    Delete "$ToolDir\holders.txt"
+    Delete "$ToolDir\explorer.txt"
+    Delete "$ToolDir\moved.ini"
+    RMDir "$ToolDir"
+  ${EndIf}
+  StrCpy $ToolDir ""
+FunctionEnd
+
+Function .onGUIEnd
+  Call RemoveToolDir
+FunctionEnd
+
 ; Runs Tessaly on the DLL's name; its record file lists the processes that have a Dirvane.dll
-; loaded (no file: none does).
+; loaded (no file, or no Tessaly: none is listed).
 Function FindHolders
-  Delete "$PLUGINSDIR\holders.txt"
-  ExecWait '"$PLUGINSDIR\Tessaly64.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
+  Call PrepareToolDir
+  Delete "$ToolDir\holders.txt"
+  ${If} $ToolDir == ""
+    DetailPrint "Programs that use ${PRODUCT} cannot be searched: no private folder for Tessaly"
+    StrCpy $HolderCount 0
+    Return
+  ${EndIf}
+  ExecWait '"$ToolDir\Tessaly64.exe" Dirvane.dll "$ToolDir\holders.txt"'
   StrCpy $HolderMode "count"
   Call ForEachHolder
 FunctionEnd
@@ -612,7 +862,7 @@ Function ForEachHolder
   StrCpy $HolderCount 0
   StrCpy $R7 ""
   ClearErrors
-  FileOpen $R0 "$PLUGINSDIR\holders.txt" r
+  FileOpen $R0 "$ToolDir\holders.txt" r
   ${IfNot} ${Errors}
     ${Do}
       Call ReadLine
@@ -763,13 +1013,15 @@ Function .onInstFailed
   ${If} $RestartExplorer == 1
     Call RestartExplorer
   ${EndIf}
+  Call RemoveToolDir
 FunctionEnd
 
 Function RestartExplorer
-  Delete "$PLUGINSDIR\explorer.txt"
+  Call PrepareToolDir
+  Delete "$ToolDir\explorer.txt"
   ; Windows may have started the shell again by itself.
-  ExecWait '"$PLUGINSDIR\Tessaly64.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
-  ${IfNot} ${FileExists} "$PLUGINSDIR\explorer.txt"
+  ExecWait '"$ToolDir\Tessaly64.exe" explorer.exe "$ToolDir\explorer.txt"'
+  ${IfNot} ${FileExists} "$ToolDir\explorer.txt"
     Exec '"$WINDIR\explorer.exe"'
   ${EndIf}
 FunctionEnd
@@ -793,7 +1045,7 @@ Function UndoInstall
         Delete "$INSTDIR\$2"
       ${EndIf}
     ${EndIf}
-    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ReadINIStr $3 "$ToolDir\moved.ini" "moved" $2
     ${If} $3 != ""
       ClearErrors
       Rename $3 "$INSTDIR\$2"
@@ -825,7 +1077,7 @@ Function ScheduleHeldCopies
   Call DeleteOldCopies
   ${ForEach} $1 1 3 + 1
     Call ProductFile
-    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ReadINIStr $3 "$ToolDir\moved.ini" "moved" $2
     ${If} $3 != ""
     ${AndIf} ${FileExists} $3
       Push $0
@@ -873,6 +1125,27 @@ Section "Dirvane" SecMain
   ${IfNot} ${FileExists} "$INSTDIR\Dirvane.dll"
   ${AndIfNot} ${FileExists} "$INSTDIR\Uninstall.exe"
     StrCpy $FreshInstall 1
+  ${EndIf}
+  Call PrepareToolDir
+  ${If} $ToolDir == ""
+    !insertmacro Fail ${EXIT_WRITE_FAILED} "Setup could not create its working folder."
+  ${EndIf}
+  ClearErrors
+  ${If} $Mode == "all"
+  ${AndIfNot} ${FileExists} "$INSTDIR\*.*"
+    ; A new folder for all users is open to administrators only, whatever the folders above allow.
+    ${GetParent} $INSTDIR $1
+    CreateDirectory $1
+    Push $R1
+    Push $R2
+    StrCpy $R1 $INSTDIR
+    StrCpy $R2 "${PROTECTED_FOLDER_SDDL}"
+    Call CreateFolderWithAccess
+    Pop $R2
+    Pop $R1
+    ${If} $0 <> 1
+      !insertmacro Fail ${EXIT_WRITE_FAILED} "$INSTDIR could not be created."
+    ${EndIf}
   ${EndIf}
   ClearErrors
   CreateDirectory "$INSTDIR"
@@ -935,6 +1208,7 @@ Section "Dirvane" SecMain
   ${EndIf}
   ; The new version works at once; the renamed old files need no restart to be harmless.
   SetRebootFlag false
+  Call RemoveToolDir
 SectionEnd
 
 ; ---------------------------------------------------------------------------------------------
@@ -962,10 +1236,34 @@ Function un.onInit
     ${EndIf}
   ${EndIf}
   Call un.UseMode
+  ; Without the rights, the uninstaller asks for them once: it runs again with them, from the install
+  ; folder itself (_?=), not from a copy in the user's temp folder that the user's programs could swap.
+  StrCpy $Relaunched 1
+  ClearErrors
+  ${GetOptions} $R0 "/ELEVATED" $1
+  ${IfThen} ${Errors} ${|} StrCpy $Relaunched 0 ${|}
   ${If} $Mode == "all"
   ${AndIf} $IsAdmin <> 1
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed for all users: removing it needs administrator rights." /SD IDOK
+    ${If} $Relaunched <> 1
+      StrCpy $R1 "$INSTDIR\Uninstall.exe"
+      StrCpy $R2 "$R0 /ALLUSERS /ELEVATED _?=$INSTDIR"
+      Call un.RelaunchElevated
+      ${If} $0 != "refused"
+        SetErrorLevel $0
+        Quit
+      ${EndIf}
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed for all users: removing it needs administrator rights, and they were not granted." /SD IDOK
     SetErrorLevel ${EXIT_NEEDS_ADMIN}
+    Quit
+  ${EndIf}
+  ClearErrors
+  ; Deletes and renames never go through a link to another place.
+  StrCpy $0 $INSTDIR
+  Call un.CheckReparsePoints
+  ${If} $R9 != ""
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be removed from $INSTDIR: $R9" /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
     Quit
   ${EndIf}
 FunctionEnd
@@ -1064,7 +1362,8 @@ Section "Uninstall"
   ; Only what the setup installed, and the copies it renamed aside: other files stay, and so does
   ; the folder that holds them.
   Call un.DeleteOldCopies
-  ${ForEach} $1 1 3 + 1
+  ; Uninstall.exe too: run in place (with administrator rights, see un.onInit) it is renamed aside.
+  ${ForEach} $1 1 4 + 1
     Call un.ProductFile
     StrCpy $0 $2
     Call un.MoveAside
@@ -1072,7 +1371,6 @@ Section "Uninstall"
       SetErrorLevel ${EXIT_IN_USE}
     ${EndIf}
   ${Next}
-  Delete "$INSTDIR\Uninstall.exe"
   ${If} $Mode == "all"
     RMDir /REBOOTOK "$INSTDIR"
   ${Else}

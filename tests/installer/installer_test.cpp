@@ -3,6 +3,8 @@
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <aclapi.h>
+#include <sddl.h>
 #include <chrono>
 #include <memory>
 #include <vector>
@@ -73,6 +75,70 @@ bool IsPendingDelete(const std::wstring& path) {
         if (_wcsicmp(source.c_str(), (L"\\??\\" + path).c_str()) == 0) return true;
     }
     return false;
+}
+
+// A folder of the test's own inside Program Files, the only place an all-users install may go.
+class ProgramFilesFolder {
+public:
+    ProgramFilesFolder() : path_(InstallDir() + L" Test Folder") {
+        dvtest::DeleteTree(path_);
+        ::CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~ProgramFilesFolder() { dvtest::DeleteTree(path_); }
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const wchar_t* child) const { return path_ + L"\\" + child; }
+private:
+    std::wstring path_;
+};
+
+// Wine grants every program administrator rights: while this lives, the setups started act as if
+// they had none (their test switch in the environment), so that they ask Windows for them.
+struct WithoutAdministratorRights {
+    WithoutAdministratorRights() { ::SetEnvironmentVariableW(L"DIRVANE_SETUP_TEST_STANDARD_USER", L"1"); }
+    ~WithoutAdministratorRights() { ::SetEnvironmentVariableW(L"DIRVANE_SETUP_TEST_STANDARD_USER", nullptr); }
+};
+
+// The DACL of a file or folder as "<SID>:<access mask>" entries, led by "protected" when it
+// inherits nothing from above.
+std::vector<std::string> AccessEntries(const std::wstring& path) {
+    std::vector<std::string> entries;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &descriptor) != ERROR_SUCCESS)
+        return {"<unreadable>"};
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    if (::GetSecurityDescriptorControl(descriptor, &control, &revision) && (control & SE_DACL_PROTECTED))
+        entries.push_back("protected");
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) continue;
+        char mask[16];
+        snprintf(mask, sizeof(mask), "%lx", static_cast<unsigned long>(ace->Mask));
+        LPWSTR sid = nullptr;
+        ::ConvertSidToStringSidW(&ace->SidStart, &sid);
+        entries.push_back((ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE ? "" : "deny ") +
+                          Narrow(sid ? sid : L"?") + ":" + mask);
+        ::LocalFree(sid);
+    }
+    ::LocalFree(descriptor);
+    return entries;
+}
+
+// The folders in which an elevated setup runs Tessaly (%WINDIR%\Temp\Dirvane-Setup-*).
+std::vector<std::wstring> SetupWorkFolders() {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((temp + L"Dirvane-Setup-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(temp + data.cFileName);
+    while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
 }
 
 // A new process that creates the handler loads dll (through COM, or through the user's own classes).
@@ -234,7 +300,7 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
 // A fresh install that fails takes away what it wrote, and only that: the user's file in its way
 // stays, and nothing is registered or listed.
 TEST_F(Installer, AFailedFreshInstallTakesAwayOnlyWhatItWrote) {
-    dvtest::ScratchFolder folder(L"installer-failed");
+    ProgramFilesFolder folder;
     ASSERT_TRUE(WriteBytes(folder / L"Tessaly64.exe", "mine"));
     {
         dv::unique_hfile locked(::CreateFileW((folder / L"Tessaly64.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -382,7 +448,7 @@ TEST_F(Installer, InteractiveUninstallAsksAboutTheUserData) {
 // Files of the user's in the install folder, some named like the copies the setup renames aside,
 // survive install, upgrade and uninstall; the setup's own renamed copy goes once nothing holds it.
 TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
-    dvtest::ScratchFolder folder(L"installer-user-folder");
+    ProgramFilesFolder folder;
     const std::pair<const wchar_t*, const char*> userFiles[] = {
         {L"budget.old-2023.xlsx", "budget"}, {L"thesis.old-draft.docx", "thesis"}, {L"Dirvane.dll.old-7", "mine"}};
     for (const auto& file : userFiles) ASSERT_TRUE(WriteBytes(folder / file.first, file.second));
@@ -413,27 +479,45 @@ TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
         EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
 }
 
+// Made by the test's wrapper (run-isolated.sh): Unix links, which Wine shows as reparse points.
+const wchar_t kLinks[] = L"C:\\dirvane-test-links";
+const wchar_t kLinkTarget[] = L"C:\\dirvane-test-links\\target";
+
 // A folder that is not the product's own is refused with its exit code before anything changes,
-// over an installed version too; so are contrary switches.
-TEST_F(Installer, RefusesADriveRootOrASystemFolder) {
+// over an installed version too; so are contrary switches. Not its own: a drive's root, a system
+// folder, for all users a folder outside Program Files (users may be able to write there), and a
+// folder reached through a junction or symbolic link, or holding one in place of a file of ours.
+TEST_F(Installer, RefusesAFolderThatIsNotItsOwn) {
     InstallSilently();
     wchar_t windows[MAX_PATH] = {};
     ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
     const std::wstring programFiles = InstallDir().substr(0, InstallDir().rfind(L'\\'));
-    const std::wstring refused[] = {L"/D=C:\\", std::wstring(L"/D=") + windows + L"\\system32",
-                                    std::wstring(L"/D=") + windows + L"\\Dirvane", L"/D=" + programFiles,
-                                    L"/D=" + programFiles + L"\\..\\windows", L"/D=\\\\?\\C:\\", L"/CURRENTUSER /ALLUSERS"};
-    for (const std::wstring& switches : refused) {
-        SCOPED_TRACE(Narrow(switches));
-        EXPECT_EQ(RunSetupSilently(switches), 2u);
-        const std::wstring folder = switches.substr(3);
-        EXPECT_FALSE(Exists(folder + L"\\Dirvane.dll"));
+    const std::wstring links = kLinks;
+    ASSERT_TRUE(::GetFileAttributesW((links + L"\\folder").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    const std::pair<std::wstring, std::wstring> refused[] = {  // mode switch, folder
+        {L"", L"C:\\"}, {L"", std::wstring(windows) + L"\\system32"}, {L"", std::wstring(windows) + L"\\Dirvane"},
+        {L"", programFiles}, {L"", programFiles + L"\\..\\windows"}, {L"", L"\\\\?\\C:\\"},
+        {L"/ALLUSERS ", L"C:\\Tools\\Dirvane"}, {L"/ALLUSERS ", programFiles + L"\\Dirvane Link"},
+        {L"/CURRENTUSER ", links + L"\\folder"}, {L"/CURRENTUSER ", links + L"\\folder\\Dirvane"},
+        {L"/CURRENTUSER ", links + L"\\with-file"}, {L"/CURRENTUSER /ALLUSERS", L""}};
+    for (const auto& [mode, folder] : refused) {
+        SCOPED_TRACE(Narrow(mode + folder));
+        EXPECT_EQ(RunSetupSilently(mode + (folder.empty() ? L"" : L"/D=" + folder)), 2u);
         EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_FALSE(Exists(std::wstring(kLinkTarget) + L"\\Uninstall.exe"));
+        EXPECT_FALSE(Exists(L"C:\\Tools"));
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
         EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
                   Installed(L"Dirvane.dll"));
     }
+    // Nor does the uninstaller delete or rename anything through a link.
+    const std::wstring victim = std::wstring(kLinkTarget) + L"\\Dirvane.dll";
+    ASSERT_TRUE(WriteBytes(victim, "not ours"));
+    ASSERT_TRUE(::CopyFileW(Installed(L"Uninstall.exe").c_str(), (std::wstring(kLinkTarget) + L"\\Uninstall.exe").c_str(), FALSE));
+    EXPECT_EQ(RunTree(Quote(links + L"\\folder\\Uninstall.exe") + L" /CURRENTUSER /S"), 2u);
+    EXPECT_EQ(ReadBytes(victim), "not ours");
+    EXPECT_TRUE(Exists(std::wstring(kLinkTarget) + L"\\Uninstall.exe"));
 }
 
 // Starts a holder that Wine gives the identifier of an ended process whose handles are all closed.
@@ -626,6 +710,77 @@ TEST_F(Installer, BothModesLiveSideBySide) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
     ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+}
+
+// Setup asks Windows for no rights when it starts: the per-user mode works in a folder that the
+// user's own programs can write, and must not run with rights that they lack.
+TEST_F(Installer, StartsWithTheRightsOfItsCaller) {
+    InstallSilently();
+    for (const std::wstring& program : {SetupPath(), Installed(L"Uninstall.exe")}) {
+        SCOPED_TRACE(Narrow(program));
+        dv::unique_hmodule module(::LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(module);
+        HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+        ASSERT_TRUE(found);
+        const char* text = static_cast<const char*>(::LockResource(::LoadResource(module.get(), found)));
+        const std::string manifest(text, ::SizeofResource(module.get(), found));
+        EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+    }
+}
+
+// Without administrator rights, all users is installed and uninstalled by a copy that Windows
+// started with them, given the same switches (here: silent, the mode and the folder); the
+// uninstaller's copy runs from the install folder, never from the user's temp folder, and so
+// renames itself aside. A copy that was started with the rights and still lacks them does not ask
+// again: it exits 6 and changes nothing.
+TEST_F(Installer, AllUsersWithoutRightsRunsACopyWithThem) {
+    ProgramFilesFolder folder;
+    {
+        WithoutAdministratorRights standardUser;
+        ASSERT_EQ(RunSetupSilently(L"/ALLUSERS /D=" + folder.path()), 0u);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+                  folder / L"Dirvane.dll");
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+
+        EXPECT_EQ(RunSetupSilently(L"/ALLUSERS /ELEVATED"), 6u);
+        EXPECT_EQ(RunQuietUninstall(L" /ELEVATED"), 6u);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+        EXPECT_TRUE(Exists(folder / L"Dirvane.dll"));
+
+        EXPECT_EQ(RunQuietUninstall(), 0u);
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    for (const wchar_t* name : {L"Dirvane.dll", L"Tessaly.exe", L"Tessaly64.exe", L"Uninstall.exe"})
+        EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
+    EXPECT_TRUE(IsPendingDelete(folder / L"Uninstall.exe.old-1")) << "pending deletes:" << PendingDeletesText();
+}
+
+// The folder of an all-users install is open to administrators only, whatever Program Files
+// allows; and an elevated setup runs Tessaly from a folder of its own that only administrators
+// can open, not from the user's temp folder, and removes that folder when it ends.
+TEST_F(Installer, AllUsersFoldersAreForAdministratorsOnly) {
+    InstallSilently();
+    EXPECT_EQ(AccessEntries(InstallDir()),
+              (std::vector<std::string>{"protected", "S-1-5-32-544:1f01ff", "S-1-5-18:1f01ff", "S-1-5-32-545:1200a9"}));
+    EXPECT_TRUE(SetupWorkFolders().empty());
+
+    InstallOldDll();
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+    std::vector<std::wstring> workFolders;
+    std::vector<std::string> workAccess;
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        if (!ChildOfClass(page, L"ListBox")) return;
+        workFolders = SetupWorkFolders();
+        if (workFolders.size() == 1) workAccess = AccessEntries(workFolders[0]);
+    }, [&] { return !Running(setup.get()); }));
+    ASSERT_EQ(workFolders.size(), 1u);
+    EXPECT_EQ(workAccess, (std::vector<std::string>{"protected", "S-1-5-32-544:1f01ff", "S-1-5-18:1f01ff"}));
+    EXPECT_TRUE(SetupWorkFolders().empty()) << "left behind: " << Narrow(SetupWorkFolders().at(0));
 }
 
 } // namespace

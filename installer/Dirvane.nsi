@@ -93,6 +93,9 @@ Var Mode              ; "user" or "all"
 Var Relaunched        ; 1: this is the copy started with administrator rights (/ELEVATED)
 Var DirArg            ; the /D= folder as given on the command line, or ""
 Var ModeGiven         ; 1: /CURRENTUSER or /ALLUSERS was given
+Var SetupMutex        ; held while this setup runs; handed to the copy with administrator rights
+Var HandedOver        ; 1: this uninstaller is the copy that an instance in the install folder started
+Var ExitCode          ; the uninstaller's exit code so far
 Var ToolDir           ; where Tessaly64.exe runs and the setup keeps its notes (PrepareToolDir)
 Var ClassStore        ; the DLL's name for the mode's classes: "user" or "machine"
 Var IsAdmin           ; 1: the setup runs with administrator rights
@@ -215,6 +218,51 @@ done:
   Pop $1
 FunctionEnd
 
+; Creates the folder $R1 with the access $R2 (SDDL), failing when it exists; sets $0 to 1 when it
+; was created, else to 0.
+Function ${un}CreateFolderWithAccess
+  Push $1
+  Push $2
+  StrCpy $0 0
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R2, i 1, *p .r1, p 0) i .r2'
+  ${If} $2 <> 0
+    ; SECURITY_ATTRIBUTES as laid out for 64-bit code.
+    System::Call '*(l 24, p r1, l 0) p .r2'
+    System::Call 'kernel32::CreateDirectoryW(w R1, p r2) i .r0'
+    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
+    System::Free $2
+    System::Call 'kernel32::LocalFree(p r1)'
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $ToolDir to a new folder in %WINDIR%\Temp that only administrators and the system can open,
+; or to "" when none could be made. A name that exists (another program's) is never taken over.
+Function ${un}CreatePrivateFolder
+  Push $0
+  Push $3
+  Push $4
+  Push $R1
+  Push $R2
+  StrCpy $ToolDir ""
+  StrCpy $R2 "${PRIVATE_FOLDER_SDDL}"
+  ${ForEach} $3 1 5 + 1
+    System::Call 'kernel32::GetTickCount() i .r4'
+    StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4-$3"
+    Call ${un}CreateFolderWithAccess
+    ${If} $0 = 1
+      StrCpy $ToolDir $R1
+      ${Break}
+    ${EndIf}
+  ${Next}
+  Pop $R2
+  Pop $R1
+  Pop $4
+  Pop $3
+  Pop $0
+FunctionEnd
+
 ; Sets $2 to 1 when $3 is a junction or a symbolic link (a reparse point), else to 0.
 Function ${un}IsReparsePoint
   System::Call 'kernel32::GetFileAttributesW(w r3) i .r2'
@@ -263,7 +311,7 @@ Function ${un}ReadModeSwitch
 FunctionEnd
 
 ; Sets $R0 to 1 when the file name on the stack is one this setup gives a copy renamed aside:
-; <file of the product, or Uninstall.exe>.old-<n>, n a number from 1 without leading zeros.
+; <file of the product>.old-<n>, n a number from 1 without leading zeros.
 Function ${un}IsAsideName
   Exch $R1
   Push $R2
@@ -271,16 +319,14 @@ Function ${un}IsAsideName
   Push $R4
   Push $R5
   StrCpy $R0 0
-  ${ForEach} $R2 1 4 + 1
+  ${ForEach} $R2 1 3 + 1
     ${Select} $R2
       ${Case} 1
         StrCpy $R3 "Dirvane.dll.old-"
       ${Case} 2
         StrCpy $R3 "Tessaly.exe.old-"
-      ${Case} 3
-        StrCpy $R3 "Tessaly64.exe.old-"
       ${CaseElse}
-        StrCpy $R3 "Uninstall.exe.old-"
+        StrCpy $R3 "Tessaly64.exe.old-"
     ${EndSelect}
     StrLen $R4 $R3
     StrCpy $R5 $R1 $R4
@@ -407,6 +453,7 @@ Function .onInit
   ; One installer at a time: two would replace the same files under each other.
   System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Ostrelan.Dirvane.Setup") p .r1 ?e'
   Pop $0
+  StrCpy $SetupMutex $1
   ${If} $0 = 183
     MessageBox MB_OK|MB_ICONEXCLAMATION "${PRODUCT} Setup is already running." /SD IDOK
     SetErrorLevel ${EXIT_CANCELLED}
@@ -504,8 +551,12 @@ Function RelaunchForAllUsers
     StrCpy $R2 "$R2 /D=$DirArg"
   ${EndIf}
   HideWindow
+  ; The copy takes over the one-setup-at-a-time mutex.
+  System::Call 'kernel32::CloseHandle(p $SetupMutex)'
   Call RelaunchElevated
   ${If} $0 == "refused"
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Ostrelan.Dirvane.Setup") p .s'
+    Pop $SetupMutex
     BringToFront
     MessageBox MB_OK|MB_ICONSTOP "Installing ${PRODUCT} for all users needs administrator rights, and they were not granted." /SD IDOK
     Return
@@ -735,25 +786,6 @@ Function SkipWhenUpgrading
   ${EndIf}
 FunctionEnd
 
-; Creates the folder $R1 with the access $R2 (SDDL), failing when it exists; sets $0 to 1 when it
-; was created, else to 0.
-Function CreateFolderWithAccess
-  Push $1
-  Push $2
-  StrCpy $0 0
-  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R2, i 1, *p .r1, p 0) i .r2'
-  ${If} $2 <> 0
-    ; SECURITY_ATTRIBUTES as laid out for 64-bit code.
-    System::Call '*(l 24, p r1, l 0) p .r2'
-    System::Call 'kernel32::CreateDirectoryW(w R1, p r2) i .r0'
-    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
-    System::Free $2
-    System::Call 'kernel32::LocalFree(p r1)'
-  ${EndIf}
-  Pop $2
-  Pop $1
-FunctionEnd
-
 ; Sets $ToolDir, where Tessaly64.exe runs and the setup keeps the notes it acts on (the holders, the
 ; files it renamed aside), and puts Tessaly there; $ToolDir stays "" when that fails. With
 ; administrator rights that is a new folder that only administrators can open, since the user's temp
@@ -763,22 +795,8 @@ Function PrepareToolDir
   ${If} $ToolDir != ""
     Return
   ${EndIf}
-  Push $0
-  Push $3
-  Push $4
-  Push $R1
-  Push $R2
   ${If} $IsAdmin = 1
-    StrCpy $R2 "${PRIVATE_FOLDER_SDDL}"
-    ${ForEach} $3 1 5 + 1
-      System::Call 'kernel32::GetTickCount() i .r4'
-      StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4-$3"
-      Call CreateFolderWithAccess
-      ${If} $0 = 1
-        StrCpy $ToolDir $R1
-        ${Break}
-      ${EndIf}
-    ${Next}
+    Call CreatePrivateFolder
   ${Else}
     StrCpy $ToolDir $PLUGINSDIR
   ${EndIf}
@@ -790,11 +808,6 @@ Function PrepareToolDir
     ${EndIf}
   ${EndIf}
   ClearErrors
-  Pop $R2
-  Pop $R1
-  Pop $4
-  Pop $3
-  Pop $0
 FunctionEnd
 
 ; Removes the administrators' folder of PrepareToolDir (NSIS removes its plugins folder itself).
@@ -1266,6 +1279,64 @@ Function un.onInit
     SetErrorLevel ${EXIT_REFUSED}
     Quit
   ${EndIf}
+  StrCpy $ExitCode 0
+  StrCpy $HandedOver 0
+  ClearErrors
+  ${GetOptions} $R0 "/HANDOVER" $1
+  ${IfNot} ${Errors}
+    StrCpy $HandedOver 1
+  ${ElseIf} $Mode == "all"
+  ${AndIf} $EXEDIR == $INSTDIR
+    Call un.HandOver
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; Run in place (as the copy with administrator rights is, see above), the uninstaller could not
+; remove its own file, which NSIS keeps open. It copies itself into a folder that only
+; administrators can open, starts that copy with its switches and waits until the copy has done all
+; but remove this file (its done.txt holds the exit code) or has ended, then ends with that code.
+; Without such a folder it goes on in place, and its own file stays.
+Function un.HandOver
+  Call un.CreatePrivateFolder
+  ${If} $ToolDir == ""
+    Return
+  ${EndIf}
+  ClearErrors
+  CopyFiles /SILENT "$EXEPATH" "$ToolDir\Uninstall.exe"
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  System::Alloc 104          ; STARTUPINFOW
+  Pop $1
+  System::Call '*$1(i 104)'
+  System::Alloc 24           ; PROCESS_INFORMATION
+  Pop $2
+  System::Call 'kernel32::CreateProcessW(p 0, w `"$ToolDir\Uninstall.exe" $R0 /HANDOVER _?=$INSTDIR`, p 0, p 0, i 0, i 0, p 0, p 0, p r1, p r2) i .r0'
+  System::Call '*$2(p .r3, p .r4)'
+  System::Free $1
+  System::Free $2
+  ${If} $0 = 0
+    Return
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r4)'
+  StrCpy $0 1
+  ${Do}
+    System::Call 'kernel32::WaitForSingleObject(p r3, i 100) i .r5'
+    ${If} $5 = 0
+      System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r0)'
+      ${Break}
+    ${EndIf}
+    ${If} ${FileExists} "$ToolDir\done.txt"
+      FileOpen $6 "$ToolDir\done.txt" r
+      FileRead $6 $0
+      FileClose $6
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  System::Call 'kernel32::CloseHandle(p r3)'
+  SetErrorLevel $0
+  Quit
 FunctionEnd
 
 ; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
@@ -1362,20 +1433,24 @@ Section "Uninstall"
   ; Only what the setup installed, and the copies it renamed aside: other files stay, and so does
   ; the folder that holds them.
   Call un.DeleteOldCopies
-  ; Uninstall.exe too: run in place (with administrator rights, see un.onInit) it is renamed aside.
-  ${ForEach} $1 1 4 + 1
+  ${ForEach} $1 1 3 + 1
     Call un.ProductFile
     StrCpy $0 $2
     Call un.MoveAside
     ${If} ${FileExists} "$INSTDIR\$0"
-      SetErrorLevel ${EXIT_IN_USE}
+      StrCpy $ExitCode ${EXIT_IN_USE}
     ${EndIf}
   ${Next}
-  ${If} $Mode == "all"
-    RMDir /REBOOTOK "$INSTDIR"
-  ${Else}
-    RMDir "$INSTDIR"
+  ; The instance that handed the work over holds its file until the end (see un.HandOver).
+  ${If} $HandedOver <> 1
+    Delete "$INSTDIR\Uninstall.exe"
+    ${If} $Mode == "all"
+      RMDir /REBOOTOK "$INSTDIR"
+    ${Else}
+      RMDir "$INSTDIR"
+    ${EndIf}
   ${EndIf}
+  SetErrorLevel $ExitCode
 
   ${If} $RemoveData == 1
     DetailPrint "Removing the bookmarks and settings"
@@ -1393,4 +1468,21 @@ Section "Uninstall"
   ${EndIf}
   ; Last, so whoever waits for the uninstaller can watch this key.
   DeleteRegKey SHCTX "${UNINST_KEY}"
+
+  ; Handed the work: the exit code for the instance that waits, then its file once it has ended.
+  ${If} $HandedOver = 1
+    FileOpen $1 "$EXEDIR\done.tmp" w
+    FileWrite $1 $ExitCode
+    FileClose $1
+    Rename "$EXEDIR\done.tmp" "$EXEDIR\done.txt"
+    ${ForEach} $1 1 100 + 1
+      Delete "$INSTDIR\Uninstall.exe"
+      ${IfNotThen} ${FileExists} "$INSTDIR\Uninstall.exe" ${|} ${Break} ${|}
+      Sleep 100
+    ${Next}
+    RMDir /REBOOTOK "$INSTDIR"
+    Delete "$EXEDIR\done.txt"
+    Delete /REBOOTOK "$EXEPATH"
+    RMDir /REBOOTOK "$EXEDIR"
+  ${EndIf}
 SectionEnd

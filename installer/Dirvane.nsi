@@ -58,13 +58,15 @@ ${StrStr}
 ; DLL's DllInstall, which writes that store of classes only.
 !define REGSVR32 "$SYSDIR\regsvr32.exe"
 
-; Exit codes of the setup (the uninstaller uses 0, 5 and 6).
+; Exit codes of the setup (the uninstaller uses 0, 2, 5, 6 and 7).
 !define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
 !define EXIT_REFUSED 2          ; a refused install folder (see CheckInstallFolder), or contrary switches
 !define EXIT_WRITE_FAILED 3     ; a file could not be written
 !define EXIT_NOT_REGISTERED 4   ; the DLL could not be registered
 !define EXIT_IN_USE 5           ; a file in use could be neither replaced nor renamed
 !define EXIT_NEEDS_ADMIN 6      ; all users, and Windows did not grant administrator rights
+!define EXIT_ELEVATED 7         ; the current user's mode, started with administrator rights that the
+                                ; user's desktop does not have
 ; Set to 1 in the environment, it makes Setup behave as if it ran without administrator rights, so
 ; that tests under Wine (which grants them to every program) reach the path that asks for them. The
 ; copy started with the rights does not inherit it. It can only take rights away.
@@ -261,6 +263,62 @@ Function ${un}CreatePrivateFolder
   Pop $4
   Pop $3
   Pop $0
+FunctionEnd
+
+; Sets $R1 to a handle (to query) of the process that owns the user's desktop, or to 0.
+Function ${un}OpenShellProcess
+  StrCpy $R1 0
+  System::Call 'user32::GetShellWindow() p .r1'
+  ${If} $1 P<> 0
+    System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
+    System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  ${EndIf}
+FunctionEnd
+
+; Sets $R0 to 1 when the process handle $R1 runs with an elevated token, 0 when not, "" unknown.
+Function ${un}ProcessElevated
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 <> 0
+    System::Call 'advapi32::GetTokenInformation(p R2, i 20, *i .R3, i 4, *i .r9) i .r8'  ; TokenElevation
+    ${If} $8 <> 0
+      StrCpy $R0 0
+      ${IfThen} $R3 <> 0 ${|} StrCpy $R0 1 ${|}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ${EndIf}
+FunctionEnd
+
+; The current user's mode works in a folder that the user's own programs can change: it refuses to
+; run with administrator rights that the user's desktop lacks (a setup started from an elevated
+; program, or as another account). Sets $R9 to why, or to "". Without a desktop to compare with,
+; nothing is refused.
+Function ${un}CheckNotElevatedAboveTheDesktop
+  Push $1
+  Push $2
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R9 ""
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call ${un}ProcessElevated
+  ${If} $R0 == 1
+    Call ${un}OpenShellProcess
+    ${If} $R1 P<> 0
+      Call ${un}ProcessElevated
+      System::Call 'kernel32::CloseHandle(p R1)'
+      ${If} $R0 == 0
+        StrCpy $R9 "Installing or removing ${PRODUCT} for the current user runs without administrator rights. Start it from your desktop, not as administrator."
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $2
+  Pop $1
 FunctionEnd
 
 ; Sets $2 to 1 when $3 is a junction or a symbolic link (a reparse point), else to 0.
@@ -674,6 +732,14 @@ Function CheckMayInstall
     SetErrorLevel ${EXIT_NEEDS_ADMIN}
     Abort
   ${EndIf}
+  ${If} $Mode == "user"
+    Call CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+      SetErrorLevel ${EXIT_ELEVATED}
+      Abort
+    ${EndIf}
+  ${EndIf}
   Call CheckInstallFolder
   ${If} $R9 != ""
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be installed into this folder: $R9 Choose a folder of its own." /SD IDOK
@@ -729,6 +795,13 @@ Function ModePageLeave
   ${AndIf} $IsAdmin <> 1
     Call RelaunchForAllUsers
     Abort
+  ${EndIf}
+  ${If} $Mode == "user"
+    Call CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9"
+      Abort
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
@@ -1271,6 +1344,14 @@ Function un.onInit
     Quit
   ${EndIf}
   ClearErrors
+  ${If} $Mode == "user"
+    Call un.CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+      SetErrorLevel ${EXIT_ELEVATED}
+      Quit
+    ${EndIf}
+  ${EndIf}
   ; Deletes and renames never go through a link to another place.
   StrCpy $0 $INSTDIR
   Call un.CheckReparsePoints
@@ -1369,12 +1450,7 @@ Function un.RunsAsAnotherAccount
   System::Call 'kernel32::GetCurrentProcess() p .R1'
   Call un.ProcessAccount
   StrCpy $R6 $R0
-  System::Call 'user32::GetShellWindow() p .r1'
-  ${If} $1 P= 0
-    Return
-  ${EndIf}
-  System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
-  System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  Call un.OpenShellProcess
   ${If} $R1 P= 0
     Return
   ${EndIf}

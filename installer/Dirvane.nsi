@@ -15,7 +15,8 @@
 ; mode), /D=<folder> (last, unquoted); /ELEVATED marks the copy that asked Windows for administrator
 ; rights (it does not ask again).
 ; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings; the uninstall entry
-; passes its mode.
+; passes its mode; /ELEVATED as above; /HANDOVER marks the copy that does the work of an all-users
+; uninstaller run in place (un.HandOver).
 ; Exit codes: see the EXIT_ defines below.
 
 ; A 64-bit program: the DLL it installs is 64-bit only, so it needs 64-bit Windows anyway, and it
@@ -240,7 +241,8 @@ Function ${un}CreateFolderWithAccess
 FunctionEnd
 
 ; Sets $ToolDir to a new folder in %WINDIR%\Temp that only administrators and the system can open,
-; or to "" when none could be made. A name that exists (another program's) is never taken over.
+; or to "" when none could be made. Its name is random, so that other programs cannot take it
+; first, and a name that exists is never taken over.
 Function ${un}CreatePrivateFolder
   Push $0
   Push $3
@@ -250,8 +252,9 @@ Function ${un}CreatePrivateFolder
   StrCpy $ToolDir ""
   StrCpy $R2 "${PRIVATE_FOLDER_SDDL}"
   ${ForEach} $3 1 5 + 1
-    System::Call 'kernel32::GetTickCount() i .r4'
-    StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4-$3"
+    System::Call 'ole32::CoCreateGuid(g .r4) i .r0'
+    ${IfThen} $0 <> 0 ${|} ${Break} ${|}
+    StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4"
     Call ${un}CreateFolderWithAccess
     ${If} $0 = 1
       StrCpy $ToolDir $R1

@@ -135,6 +135,40 @@ Page custom HoldersPage HoldersPageLeave
 ; Shared by the installer and the uninstaller.
 
 !macro DV_SHARED un
+; NSIS unpacks its plug-ins (System.dll, nsDialogs.dll) into $PLUGINSDIR and loads them from there;
+; left alone, that is a new folder in the user's temp folder, which every program of the user's can
+; change: with administrator rights, one that swapped a plug-in between its unpacking and its
+; loading would run its code with them. So, before the first plug-in is called, $PLUGINSDIR becomes
+; a new folder inside Program Files, which only administrators can create, and whose access the
+; folder inherits. A process that cannot create it there has no administrator rights, and then the
+; temp folder is as trusted as the process itself. NSIS removes $PLUGINSDIR when the process ends.
+; (The test switch is not read here: an elevated program's environment comes from the user's
+; registry, which the user's programs can change.)
+Function ${un}ProtectPluginsFolder
+  ClearErrors
+  GetTempFileName $0 "$PROGRAMFILES64"
+  IfErrors done
+  Delete $0
+  IfErrors done
+  IfFileExists $0 done
+  CreateDirectory $0
+  IfErrors done
+  ; A folder of that name that existed already (CreateDirectory does not fail then) is not ours.
+  FindFirst $1 $2 "$0\*"
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
+      FindClose $1
+      Goto done
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+  UnsafeStrCpy $PLUGINSDIR $0
+done:
+  ClearErrors
+FunctionEnd
+
 ; Switches the registry root (SHCTX) and the folders to the mode in $Mode.
 Function ${un}UseMode
   ${If} $Mode == "user"
@@ -324,6 +358,50 @@ Function ${un}CheckNotElevatedAboveTheDesktop
   Pop $1
 FunctionEnd
 
+; Sets $0, a folder's name, to its full and long form without a trailing backslash, so that
+; "C:\Windows\..\", "C:\WINDOW~1" and "c:\windows" compare alike; to "" when it is not valid.
+Function ${un}NormaliseFolder
+  Push $1
+  Push $2
+  System::Call 'kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r2, p 0) i .r1'
+  ${If} $1 = 0
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    StrCpy $0 ""
+  ${Else}
+    StrCpy $0 $2
+    System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1'
+    ${If} $1 > 0
+    ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+      StrCpy $0 $2
+    ${EndIf}
+    ${DoWhile} "$0" != ""
+      StrCpy $1 $0 1 -1
+      ${IfThen} $1 != "\" ${|} ${Break} ${|}
+      StrCpy $0 $0 -1
+    ${Loop}
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $R9 to why the folder $0 (normalised) may not hold the install for all users, or to "".
+; What every user's Explorer loads, and what Setup and the uninstaller register and unregister with
+; administrator rights, must lie where only administrators can change it: elsewhere a user could
+; replace it, or rename a folder above it, for all the others, or have a signed uninstaller run the
+; user's own Dirvane.dll with the rights of the administrator who let it start.
+Function ${un}CheckAllUsersFolder
+  Push $1
+  Push $2
+  StrCpy $R9 ""
+  StrLen $1 "$PROGRAMFILES64\"
+  StrCpy $2 $0 $1
+  ${If} $2 != "$PROGRAMFILES64\"
+    StrCpy $R9 "For all users, ${PRODUCT} is installed in a folder inside $PROGRAMFILES64, where only administrators can change it."
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
 ; Sets $2 to 1 when $3 is a junction or a symbolic link (a reparse point), else to 0.
 Function ${un}IsReparsePoint
   System::Call 'kernel32::GetFileAttributesW(w r3) i .r2'
@@ -506,6 +584,7 @@ FunctionEnd
 ; Installer
 
 Function .onInit
+  Call ProtectPluginsFolder
   ${IfNot} ${RunningX64}
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs a 64-bit version of Windows." /SD IDOK
     SetErrorLevel ${EXIT_CANCELLED}
@@ -649,23 +728,12 @@ Function CheckInstallFolder
   Push $1
   Push $2
   StrCpy $R9 ""
-  ; The full, long form, so that "C:\Windows\..\", "C:\WINDOW~1" and "c:\windows" compare alike.
-  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ${If} $1 = 0
-  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+  StrCpy $0 $INSTDIR
+  Call NormaliseFolder
+  ${If} $0 == ""
     StrCpy $R9 "The folder name is not valid."
     Goto done
   ${EndIf}
-  System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $0 $2
-  ${EndIf}
-  ${DoWhile} "$0" != ""
-    StrCpy $1 $0 1 -1
-    ${IfThen} $1 != "\" ${|} ${Break} ${|}
-    StrCpy $0 $0 -1
-  ${Loop}
   ${GetRoot} $0 $1
   StrCpy $2 $0 4
   ${If} $1 == ""
@@ -708,15 +776,9 @@ Function CheckInstallFolder
     ${EndIf}
   ${Next}
   Call UseMode
-  ; What every user's Explorer loads must lie where only administrators can change it: elsewhere a
-  ; user could replace it, or rename a folder above it, for all the others.
   ${If} $R9 == ""
   ${AndIf} $Mode == "all"
-    StrLen $1 "$PROGRAMFILES64\"
-    StrCpy $2 $0 $1
-    ${If} $2 != "$PROGRAMFILES64\"
-      StrCpy $R9 "For all users, ${PRODUCT} is installed in a folder inside $PROGRAMFILES64, where only administrators can change it."
-    ${EndIf}
+    Call CheckAllUsersFolder
   ${EndIf}
   ${If} $R9 == ""
     Call CheckReparsePoints
@@ -1304,6 +1366,7 @@ SectionEnd
 ; Uninstaller
 
 Function un.onInit
+  Call un.ProtectPluginsFolder
   SetRegView 64
   Call un.CheckAdmin
   StrCpy $RemoveData 0
@@ -1313,18 +1376,41 @@ Function un.onInit
   ${IfNot} ${Errors}
     StrCpy $RemoveData 1
   ${EndIf}
-  ; The uninstall entry names the mode; without it, the mode whose entry names this folder.
+  ; Every check below works on the folder's one true name: "_?=" can name it in any form.
+  StrCpy $0 $INSTDIR
+  Call un.NormaliseFolder
+  ${If} $0 == ""
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+  StrCpy $INSTDIR $0
+  ; The uninstall entry names the mode; without it, the mode whose entry names this folder. The
+  ; machine's entry, which only administrators can write, comes first: the user's programs can write
+  ; the user's entry, and must not turn the uninstall of the all-users install into a per-user one.
   Call un.ReadModeSwitch
   ${If} $Mode != "user"
   ${AndIf} $Mode != "all"
-    ReadRegStr $1 HKCU "${UNINST_KEY}" "InstallLocation"
-    ${If} $1 == $INSTDIR
+    ReadRegStr $1 HKLM "${UNINST_KEY}" "InstallLocation"
+    ReadRegStr $2 HKCU "${UNINST_KEY}" "InstallLocation"
+    ${If} $1 != $INSTDIR
+    ${AndIf} $2 == $INSTDIR
       StrCpy $Mode "user"
     ${Else}
       StrCpy $Mode "all"
     ${EndIf}
   ${EndIf}
   Call un.UseMode
+  ; An uninstaller for all users works with administrator rights: only on a folder that only they
+  ; can change, never on a copy of the uninstaller and a DLL that a user put somewhere else.
+  ${If} $Mode == "all"
+    StrCpy $0 $INSTDIR
+    Call un.CheckAllUsersFolder
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be removed from $INSTDIR: $R9" /SD IDOK
+      SetErrorLevel ${EXIT_REFUSED}
+      Quit
+    ${EndIf}
+  ${EndIf}
   ; Without the rights, the uninstaller asks for them once: it runs again with them, from the install
   ; folder itself (_?=), not from a copy in the user's temp folder that the user's programs could swap.
   StrCpy $Relaunched 1
@@ -1370,8 +1456,11 @@ Function un.onInit
   ${IfNot} ${Errors}
     StrCpy $HandedOver 1
   ${ElseIf} $Mode == "all"
-  ${AndIf} $EXEDIR == $INSTDIR
-    Call un.HandOver
+    StrCpy $0 $EXEDIR
+    Call un.NormaliseFolder
+    ${If} $0 == $INSTDIR
+      Call un.HandOver
+    ${EndIf}
   ${EndIf}
   ClearErrors
 FunctionEnd

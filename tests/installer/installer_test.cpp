@@ -112,6 +112,32 @@ std::vector<std::wstring> SetupWorkFolders() {
     return found;
 }
 
+std::wstring ProgramFiles() { return InstallDir().substr(0, InstallDir().rfind(L'\\')); }
+
+// The folders named ns*.tmp in folder (NSIS's plug-ins folders), or those of them that hold a file
+// named holding.
+std::vector<std::wstring> PlugInFolders(const std::wstring& folder, const wchar_t* holding = nullptr) {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\ns*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        const std::wstring path = folder + L"\\" + data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (!holding || Exists(path + L"\\" + holding)))
+            found.push_back(path);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring path = temp;
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
 // A new process that creates the handler loads dll (through COM, or through the user's own classes).
 void ExpectLoads(const std::wstring& dll, bool userClasses = false) {
     const std::wstring loaded = LoadInNewProcess(userClasses);
@@ -163,6 +189,11 @@ protected:
     void TearDown() override {
         EndLeftWizards();
         EnsureUninstalled();
+        // Every setup and uninstaller, cancelled or failed too, removes the plug-ins folder it made
+        // in Program Files (one that handed its work over, a moment after the one that waits).
+        EXPECT_TRUE(dvtest::WaitFor([] { return PlugInFolders(ProgramFiles()).empty(); }, 30s))
+            << "left behind: " << Narrow(PlugInFolders(ProgramFiles()).at(0));
+        for (const std::wstring& left : PlugInFolders(ProgramFiles())) dvtest::DeleteTree(left);
     }
 
     static void InstallSilently() {
@@ -568,10 +599,10 @@ public:
         folders_.push_back(folder);
         ::GetSystemDirectoryW(folder, MAX_PATH);
         folders_.push_back(folder);
-        folders_.push_back(InstallDir().substr(0, InstallDir().rfind(L'\\')));
         for (const std::wstring& path : folders_)
             changes_.push_back(::FindFirstChangeNotificationW(
                 path.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
+        programFiles_ = Listing(ProgramFiles());
     }
     ~MachineWatch() {
         for (HANDLE change : changes_)
@@ -585,9 +616,22 @@ public:
         for (size_t i = 0; i < changes_.size(); ++i)
             if (changes_[i] == INVALID_HANDLE_VALUE || ::WaitForSingleObject(changes_[i], 0) == WAIT_OBJECT_0)
                 changed += " " + Narrow(folders_[i]);
+        // Wine gives the setup the rights to make its plug-ins folder in Program Files for a while
+        // (without them, it would use the temp folder): what is there afterwards is what counts.
+        if (Listing(ProgramFiles()) != programFiles_) changed += " " + Narrow(ProgramFiles());
         return changed;
     }
 private:
+    static std::vector<std::wstring> Listing(const std::wstring& folder) {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(data.cFileName);
+        while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+        return names;
+    }
     struct Watched {
         const wchar_t* name;
         dv::unique_hkey key;
@@ -596,6 +640,7 @@ private:
     std::vector<Watched> keys_;
     std::vector<std::wstring> folders_;
     std::vector<HANDLE> changes_;
+    std::vector<std::wstring> programFiles_;
 };
 
 std::wstring InUserDir(const wchar_t* name) { return UserInstallDir() + L"\\" + name; }
@@ -753,35 +798,90 @@ TEST_F(Installer, ForEveryoneWithoutRightsGoesOnInACopyWithThem) {
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
 }
 
-// An elevated setup (under Wine, every one) runs Tessaly from a folder of its own that only
-// administrators can open, never from the user's temp folder (NSIS's plugins folder), and removes
-// that folder when it ends. (Wine derives a file's access from its Unix permissions and keeps none
-// that a program sets, so the folder's access cannot be read back here.)
-TEST_F(Installer, AnElevatedSetupRunsTessalyFromAFolderOfItsOwn) {
+// An elevated setup (under Wine, every one) keeps what it runs where only administrators can
+// change it, never in the user's temp folder, which every program of the user's can write: NSIS's
+// plug-ins in a folder of its own inside Program Files, Tessaly in a folder of its own that only
+// administrators can open. Both go when it ends. (Wine derives a file's access from its Unix
+// permissions and keeps none that a program sets, so the folders' access cannot be read back here.)
+TEST_F(Installer, AnElevatedSetupRunsNothingFromTheUsersTempFolder) {
     InstallSilently();
     InstallOldDll();
     auto holder = StartHolder();
     ASSERT_TRUE(holder);
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
-    std::vector<std::wstring> workFolders;
-    bool inPluginsFolder = true;
+    std::vector<std::wstring> workFolders, plugIns, inTemp;
+    bool systemPlugIn = false;
     dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
     ASSERT_TRUE(setup);
     ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
         if (!ChildOfClass(page, L"ListBox")) return;
         workFolders = SetupWorkFolders();
-        WIN32_FIND_DATAW data;
-        HANDLE find = ::FindFirstFileW((std::wstring(temp) + L"ns*.tmp").c_str(), &data);
-        inPluginsFolder = false;
-        if (find == INVALID_HANDLE_VALUE) return;
-        do inPluginsFolder |= Exists(std::wstring(temp) + data.cFileName + L"\\Tessaly64.exe");
-        while (::FindNextFileW(find, &data));
-        ::FindClose(find);
+        plugIns = PlugInFolders(ProgramFiles(), L"nsDialogs.dll");
+        systemPlugIn = plugIns.size() == 1 && Exists(plugIns[0] + L"\\System.dll");
+        for (const wchar_t* file : {L"Tessaly64.exe", L"System.dll", L"nsDialogs.dll"})
+            for (const std::wstring& folder : PlugInFolders(TempFolder(), file)) inTemp.push_back(folder + L"\\" + file);
     }, [&] { return !Running(setup.get()); }));
     ASSERT_EQ(workFolders.size(), 1u);
-    EXPECT_FALSE(inPluginsFolder);
+    ASSERT_EQ(plugIns.size(), 1u);
+    EXPECT_TRUE(systemPlugIn);
+    EXPECT_TRUE(inTemp.empty()) << Narrow(inTemp.at(0));
     EXPECT_TRUE(SetupWorkFolders().empty()) << "left behind: " << Narrow(SetupWorkFolders().at(0));
+    EXPECT_FALSE(Exists(plugIns[0]));
+}
+
+// A setup cancelled on its first page, before it changed anything, exits 1 and leaves nothing.
+TEST_F(Installer, ACancelledSetupLeavesNothingBehind) {
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        ::PostMessageW(::GetDlgItem(::GetParent(page), IDCANCEL), BM_CLICK, 0, 0);
+    }, [&] { return !Running(setup.get()); }, [] {
+        if (HWND question = FindTopWindow(kSetupCaption, false)) ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
+    }));
+    DWORD code = 0;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 1u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+}
+
+// The uninstaller for all users works with administrator rights, so it works only on a folder
+// inside Program Files: a copy of it that a user put in a folder of theirs, beside a Dirvane.dll
+// of theirs, refuses (exit 2) before it asks for the rights or loads that DLL, whatever "_?=" says,
+// and leaves the real install alone. Nor does a user's uninstall entry that names the all-users
+// folder (the user's programs can write it) turn that uninstall into a per-user one.
+TEST_F(Installer, TheAllUsersUninstallerTrustsOnlyWhatAdministratorsWrote) {
+    InstallSilently();
+    dvtest::ScratchFolder copy(L"installer-uninstaller-copy");
+    for (const wchar_t* name : {L"Uninstall.exe", L"Dirvane.dll"})
+        ASSERT_TRUE(::CopyFileW(Installed(name).c_str(), (copy / name).c_str(), FALSE)) << Narrow(name);
+    // "C:\Program Files\..\<the copy's folder without its drive>": inside Program Files by its letters only.
+    std::wstring disguised = ProgramFiles();
+    for (wchar_t c : ProgramFiles())
+        if (c == L'\\') disguised += L"\\..";
+    disguised += copy.path().substr(2);
+    const std::wstring switches[] = {L" /ALLUSERS /S", L" /S", L" /ALLUSERS /S _?=" + disguised};
+    for (bool withRights : {true, false}) {
+        std::unique_ptr<WithoutAdministratorRights> standardUser;
+        if (!withRights) standardUser = std::make_unique<WithoutAdministratorRights>();
+        for (const std::wstring& extra : switches) {
+            SCOPED_TRACE(Narrow(extra) + (withRights ? " with rights" : " without rights"));
+            EXPECT_EQ(RunTree(Quote(copy / L"Uninstall.exe") + extra), 2u);
+            EXPECT_TRUE(Exists(copy / L"Dirvane.dll"));
+            EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+            EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+                      Installed(L"Dirvane.dll"));
+        }
+    }
+
+    {
+        dv::unique_hkey userEntry = dv::CreateRegKey(HKEY_CURRENT_USER, kUninstallKey);
+        ASSERT_TRUE(userEntry);
+        ASSERT_EQ(dv::WriteRegString(userEntry.get(), L"InstallLocation", InstallDir().c_str()), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(RunTree(Quote(Installed(L"Uninstall.exe")) + L" /S"), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
 }
 
 } // namespace

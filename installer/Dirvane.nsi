@@ -783,6 +783,17 @@ Function CheckInstallFolder
   ${If} $R9 == ""
     Call CheckReparsePoints
   ${EndIf}
+  ; Uninstall.exe is what most installers call their uninstaller: another program's would be
+  ; overwritten here, and deleted by this product's uninstall. A folder of this product holds its
+  ; DLL too, or is the one its uninstall entry names.
+  ${If} $R9 == ""
+  ${AndIf} ${FileExists} "$0\Uninstall.exe"
+  ${AndIfNot} ${FileExists} "$0\Dirvane.dll"
+    ReadRegStr $1 SHCTX "${UNINST_KEY}" "InstallLocation"
+    ${If} $1 != $0
+      StrCpy $R9 "$0 holds another program's uninstaller."
+    ${EndIf}
+  ${EndIf}
 done:
   Pop $2
   Pop $1

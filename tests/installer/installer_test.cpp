@@ -513,6 +513,14 @@ TEST_F(Installer, RefusesAFolderThatIsNotItsOwn) {
         EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
                   Installed(L"Dirvane.dll"));
     }
+    // Nor a folder that holds another program's uninstaller, which Setup would overwrite.
+    {
+        ProgramFilesFolder other;
+        ASSERT_TRUE(WriteBytes(other / L"Uninstall.exe", "another program's"));
+        EXPECT_EQ(RunSetupSilently(L"/D=" + other.path()), 2u);
+        EXPECT_EQ(ReadBytes(other / L"Uninstall.exe"), "another program's");
+        EXPECT_FALSE(Exists(other / L"Dirvane.dll"));
+    }
     // Nor does the uninstaller delete or rename anything through a link.
     const std::wstring victim = std::wstring(kLinkTarget) + L"\\Dirvane.dll";
     ASSERT_TRUE(WriteBytes(victim, "not ours"));

@@ -12,18 +12,21 @@
 ;   makensis -DVERSION=2.0.0.26 -DDIST=<folder of the three files> -DOUTFILE=<setup.exe> -DHOMEPAGE=<url> Dirvane.nsi
 ;
 ; Switches: /S silent (programs holding the old DLL are left running), /CURRENTUSER or /ALLUSERS (the
-; mode), /D=<folder> (last, unquoted).
+; mode), /D=<folder> (last, unquoted); /ELEVATED marks the copy that asked Windows for administrator
+; rights (it does not ask again).
 ; Uninstaller: /S silent, /REMOVEDATA also removes the bookmarks and settings; the uninstall entry
-; passes its mode.
+; passes its mode; /ELEVATED as above; /HANDOVER marks the copy that does the work of an all-users
+; uninstaller run in place (un.HandOver).
 ; Exit codes: see the EXIT_ defines below.
 
 ; A 64-bit program: the DLL it installs is 64-bit only, so it needs 64-bit Windows anyway, and it
 ; sees the real system folder and registry without redirection.
 Target amd64-unicode
 ManifestDPIAware true
-; Administrators are asked to elevate (installing for all users needs it); other users are not
-; asked and install for themselves.
-RequestExecutionLevel highest
+; Never elevated by Windows on start: the per-user mode works in a folder that the user's own
+; programs can write, so it must not run with rights they lack. The all-users mode starts a copy of
+; Setup with administrator rights itself (RelaunchElevated).
+RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !ifndef VERSION | DIST | OUTFILE
@@ -56,13 +59,24 @@ ${StrStr}
 ; DLL's DllInstall, which writes that store of classes only.
 !define REGSVR32 "$SYSDIR\regsvr32.exe"
 
-; Exit codes of the setup (the uninstaller uses 0, 5 and 6).
+; Exit codes of the setup (the uninstaller uses 0, 2, 5, 6 and 7).
 !define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
-!define EXIT_REFUSED 2          ; a drive's root or a system folder as install folder, or contrary switches
+!define EXIT_REFUSED 2          ; a refused install folder (see CheckInstallFolder), or contrary switches
 !define EXIT_WRITE_FAILED 3     ; a file could not be written
 !define EXIT_NOT_REGISTERED 4   ; the DLL could not be registered
 !define EXIT_IN_USE 5           ; a file in use could be neither replaced nor renamed
-!define EXIT_NEEDS_ADMIN 6      ; all users chosen without administrator rights
+!define EXIT_NEEDS_ADMIN 6      ; all users, and Windows did not grant administrator rights
+!define EXIT_ELEVATED 7         ; the current user's mode, started with administrator rights that the
+                                ; user's desktop does not have
+; Set to 1 in the environment, it makes Setup behave as if it ran without administrator rights, so
+; that tests under Wine (which grants them to every program) reach the path that asks for them. The
+; copy started with the rights does not inherit it. It can only take rights away.
+!define TEST_STANDARD_USER "DIRVANE_SETUP_TEST_STANDARD_USER"
+; All-users installs give their new folder this access: administrators and the system full, users
+; read and run, nothing inherited from the folders above.
+!define PROTECTED_FOLDER_SDDL "D:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)"
+; A folder only administrators and the system can open at all: where an elevated Setup runs its helper.
+!define PRIVATE_FOLDER_SDDL "D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -79,6 +93,13 @@ VIAddVersionKey ProductVersion "${VERSION}"
 VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
 Var Mode              ; "user" or "all"
+Var Relaunched        ; 1: this is the copy started with administrator rights (/ELEVATED)
+Var DirArg            ; the /D= folder as given on the command line, or ""
+Var ModeGiven         ; 1: /CURRENTUSER or /ALLUSERS was given
+Var SetupMutex        ; held while this setup runs; handed to the copy with administrator rights
+Var HandedOver        ; 1: this uninstaller is the copy that an instance in the install folder started
+Var ExitCode          ; the uninstaller's exit code so far
+Var ToolDir           ; where Tessaly64.exe runs and the setup keeps its notes (PrepareToolDir)
 Var ClassStore        ; the DLL's name for the mode's classes: "user" or "machine"
 Var IsAdmin           ; 1: the setup runs with administrator rights
 Var DirGiven          ; 1: /D= named the install folder
@@ -114,6 +135,40 @@ Page custom HoldersPage HoldersPageLeave
 ; Shared by the installer and the uninstaller.
 
 !macro DV_SHARED un
+; NSIS unpacks its plug-ins (System.dll, nsDialogs.dll) into $PLUGINSDIR and loads them from there;
+; left alone, that is a new folder in the user's temp folder, which every program of the user's can
+; change: with administrator rights, one that swapped a plug-in between its unpacking and its
+; loading would run its code with them. So, before the first plug-in is called, $PLUGINSDIR becomes
+; a new folder inside Program Files, which only administrators can create, and whose access the
+; folder inherits. A process that cannot create it there has no administrator rights, and then the
+; temp folder is as trusted as the process itself. NSIS removes $PLUGINSDIR when the process ends.
+; (The test switch is not read here: an elevated program's environment comes from the user's
+; registry, which the user's programs can change.)
+Function ${un}ProtectPluginsFolder
+  ClearErrors
+  GetTempFileName $0 "$PROGRAMFILES64"
+  IfErrors done
+  Delete $0
+  IfErrors done
+  IfFileExists $0 done
+  CreateDirectory $0
+  IfErrors done
+  ; A folder of that name that existed already (CreateDirectory does not fail then) is not ours.
+  FindFirst $1 $2 "$0\*"
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
+      FindClose $1
+      Goto done
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+  UnsafeStrCpy $PLUGINSDIR $0
+done:
+  ClearErrors
+FunctionEnd
+
 ; Switches the registry root (SHCTX) and the folders to the mode in $Mode.
 Function ${un}UseMode
   ${If} $Mode == "user"
@@ -127,10 +182,234 @@ FunctionEnd
 
 Function ${un}CheckAdmin
   System::Call 'shell32::IsUserAnAdmin() i .r0'
+  ReadEnvStr $1 ${TEST_STANDARD_USER}
   ${If} $0 <> 0
+  ${AndIf} $1 != "1"
     StrCpy $IsAdmin 1
   ${Else}
     StrCpy $IsAdmin 0
+  ${EndIf}
+FunctionEnd
+
+; Starts $R1 with the parameters $R2 and administrator rights (Windows asks the user for them),
+; waits for it and sets $0 to its exit code, or to "refused" when it could not be started (the user
+; said no, or Windows cannot elevate). $R2 ends with the marker /ELEVATED (before a /D= or _?=, which
+; must come last), so that the copy never asks again.
+Function ${un}RelaunchElevated
+  Push $1
+  Push $2
+  Push $3
+  System::Call 'kernel32::SetEnvironmentVariableW(w "${TEST_STANDARD_USER}", p 0)'
+  ; SHELLEXECUTEINFOW as laid out for 64-bit code, with SEE_MASK_NOCLOSEPROCESS.
+  System::Call '*(i 112, i 0x40, p $HWNDPARENT, w "runas", w R1, w R2, p 0, i ${SW_SHOWNORMAL}, i 0, p 0, p 0, p 0, p 0, i 0, i 0, p 0, p 0) p .r1'
+  System::Call 'shell32::ShellExecuteExW(p r1) i .r2'
+  StrCpy $0 "refused"
+  ${If} $2 <> 0
+    System::Call '*$1(i, i, p, p, p, p, p, i, i, p, p, p, p, i, i, p, p .r3)'
+    ${If} $3 P<> 0
+      System::Call 'kernel32::WaitForSingleObject(p r3, i -1)'
+      System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r0)'
+      System::Call 'kernel32::CloseHandle(p r3)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $1
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $R9 to why the folder $0 (full and long, without a trailing backslash) may not be worked in,
+; or to "": it, a folder above it or a file of the product in it is a junction or a symbolic link,
+; through which a delete or a rename would reach somewhere else.
+Function ${un}CheckReparsePoints
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $R9 ""
+  ${ForEach} $1 1 4 + 1
+    Call ${un}ProductFile
+    StrCpy $3 "$0\$2"
+    Call ${un}IsReparsePoint
+    ${If} $2 = 1
+      StrCpy $R9 "$3 is a link to another place."
+      Goto done
+    ${EndIf}
+  ${Next}
+  StrCpy $3 $0
+  ${Do}
+    StrCpy $2 $3 1 -1
+    ${IfThen} $2 == ":" ${|} ${Break} ${|}  ; a drive, not a folder
+    Call ${un}IsReparsePoint
+    ${If} $2 = 1
+      StrCpy $R9 "$3 is a link to another place."
+      ${Break}
+    ${EndIf}
+    ${GetParent} $3 $2
+    ${IfThen} $2 == "" ${|} ${Break} ${|}
+    ${IfThen} $2 == $3 ${|} ${Break} ${|}
+    StrCpy $3 $2
+  ${Loop}
+done:
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Creates the folder $R1 with the access $R2 (SDDL), failing when it exists; sets $0 to 1 when it
+; was created, else to 0.
+Function ${un}CreateFolderWithAccess
+  Push $1
+  Push $2
+  StrCpy $0 0
+  System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R2, i 1, *p .r1, p 0) i .r2'
+  ${If} $2 <> 0
+    ; SECURITY_ATTRIBUTES as laid out for 64-bit code.
+    System::Call '*(l 24, p r1, l 0) p .r2'
+    System::Call 'kernel32::CreateDirectoryW(w R1, p r2) i .r0'
+    ${IfThen} $0 <> 0 ${|} StrCpy $0 1 ${|}
+    System::Free $2
+    System::Call 'kernel32::LocalFree(p r1)'
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $ToolDir to a new folder in %WINDIR%\Temp that only administrators and the system can open,
+; or to "" when none could be made. Its name is random, so that other programs cannot take it
+; first, and a name that exists is never taken over.
+Function ${un}CreatePrivateFolder
+  Push $0
+  Push $3
+  Push $4
+  Push $R1
+  Push $R2
+  StrCpy $ToolDir ""
+  StrCpy $R2 "${PRIVATE_FOLDER_SDDL}"
+  ${ForEach} $3 1 5 + 1
+    System::Call 'ole32::CoCreateGuid(g .r4) i .r0'
+    ${IfThen} $0 <> 0 ${|} ${Break} ${|}
+    StrCpy $R1 "$WINDIR\Temp\Dirvane-Setup-$4"
+    Call ${un}CreateFolderWithAccess
+    ${If} $0 = 1
+      StrCpy $ToolDir $R1
+      ${Break}
+    ${EndIf}
+  ${Next}
+  Pop $R2
+  Pop $R1
+  Pop $4
+  Pop $3
+  Pop $0
+FunctionEnd
+
+; Sets $R1 to a handle (to query) of the process that owns the user's desktop, or to 0.
+Function ${un}OpenShellProcess
+  StrCpy $R1 0
+  System::Call 'user32::GetShellWindow() p .r1'
+  ${If} $1 P<> 0
+    System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
+    System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  ${EndIf}
+FunctionEnd
+
+; Sets $R0 to 1 when the process handle $R1 runs with an elevated token, 0 when not, "" unknown.
+Function ${un}ProcessElevated
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 <> 0
+    System::Call 'advapi32::GetTokenInformation(p R2, i 20, *i .R3, i 4, *i .r9) i .r8'  ; TokenElevation
+    ${If} $8 <> 0
+      StrCpy $R0 0
+      ${IfThen} $R3 <> 0 ${|} StrCpy $R0 1 ${|}
+    ${EndIf}
+    System::Call 'kernel32::CloseHandle(p R2)'
+  ${EndIf}
+FunctionEnd
+
+; The current user's mode works in a folder that the user's own programs can change: it refuses to
+; run with administrator rights that the user's desktop lacks (a setup started from an elevated
+; program, or as another account). Sets $R9 to why, or to "". Without a desktop to compare with,
+; nothing is refused.
+Function ${un}CheckNotElevatedAboveTheDesktop
+  Push $1
+  Push $2
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R9 ""
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call ${un}ProcessElevated
+  ${If} $R0 == 1
+    Call ${un}OpenShellProcess
+    ${If} $R1 P<> 0
+      Call ${un}ProcessElevated
+      System::Call 'kernel32::CloseHandle(p R1)'
+      ${If} $R0 == 0
+        StrCpy $R9 "Installing or removing ${PRODUCT} for the current user runs without administrator rights. Start it from your desktop, not as administrator."
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $0, a folder's name, to its full and long form without a trailing backslash, so that
+; "C:\Windows\..\", "C:\WINDOW~1" and "c:\windows" compare alike; to "" when it is not valid.
+Function ${un}NormaliseFolder
+  Push $1
+  Push $2
+  System::Call 'kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r2, p 0) i .r1'
+  ${If} $1 = 0
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    StrCpy $0 ""
+  ${Else}
+    StrCpy $0 $2
+    System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1'
+    ${If} $1 > 0
+    ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+      StrCpy $0 $2
+    ${EndIf}
+    ${DoWhile} "$0" != ""
+      StrCpy $1 $0 1 -1
+      ${IfThen} $1 != "\" ${|} ${Break} ${|}
+      StrCpy $0 $0 -1
+    ${Loop}
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $R9 to why the folder $0 (normalised) may not hold the install for all users, or to "".
+; What every user's Explorer loads, and what Setup and the uninstaller register and unregister with
+; administrator rights, must lie where only administrators can change it: elsewhere a user could
+; replace it, or rename a folder above it, for all the others, or have a signed uninstaller run the
+; user's own Dirvane.dll with the rights of the administrator who let it start.
+Function ${un}CheckAllUsersFolder
+  Push $1
+  Push $2
+  StrCpy $R9 ""
+  StrLen $1 "$PROGRAMFILES64\"
+  StrCpy $2 $0 $1
+  ${If} $2 != "$PROGRAMFILES64\"
+    StrCpy $R9 "For all users, ${PRODUCT} is installed in a folder inside $PROGRAMFILES64, where only administrators can change it."
+  ${EndIf}
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Sets $2 to 1 when $3 is a junction or a symbolic link (a reparse point), else to 0.
+Function ${un}IsReparsePoint
+  System::Call 'kernel32::GetFileAttributesW(w r3) i .r2'
+  ${If} $2 = -1
+    StrCpy $2 0
+  ${Else}
+    IntOp $2 $2 & 0x400   ; FILE_ATTRIBUTE_REPARSE_POINT
+    ${IfThen} $2 <> 0 ${|} StrCpy $2 1 ${|}
   ${EndIf}
 FunctionEnd
 
@@ -236,7 +515,7 @@ Function ${un}MoveAside
         !if "${un}" == "un."
           Call un.ScheduleCopy
         !else
-          WriteINIStr "$PLUGINSDIR\moved.ini" "moved" "$0" "$1"
+          WriteINIStr "$ToolDir\moved.ini" "moved" "$0" "$1"
         !endif
       ${EndIf}
       ClearErrors
@@ -305,6 +584,7 @@ FunctionEnd
 ; Installer
 
 Function .onInit
+  Call ProtectPluginsFolder
   ${IfNot} ${RunningX64}
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} needs a 64-bit version of Windows." /SD IDOK
     SetErrorLevel ${EXIT_CANCELLED}
@@ -313,6 +593,7 @@ Function .onInit
   ; One installer at a time: two would replace the same files under each other.
   System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Ostrelan.Dirvane.Setup") p .r1 ?e'
   Pop $0
+  StrCpy $SetupMutex $1
   ${If} $0 = 183
     MessageBox MB_OK|MB_ICONEXCLAMATION "${PRODUCT} Setup is already running." /SD IDOK
     SetErrorLevel ${EXIT_CANCELLED}
@@ -322,6 +603,7 @@ Function .onInit
   StrCpy $CloseHolders 0
   StrCpy $RestartExplorer 0
   StrCpy $Listed "|"
+  StrCpy $ToolDir ""
   Call CheckAdmin
 
   ; NSIS takes /D= off the command line before this runs and drops a folder it finds invalid (a
@@ -341,7 +623,18 @@ Function .onInit
       ${Break}
     ${EndIf}
   ${Next}
+  StrCpy $DirArg ""
+  ${If} $DirGiven = 1
+    StrCpy $DirArg $INSTDIR
+  ${EndIf}
   ${GetParameters} $R0
+  StrCpy $Relaunched 0
+  StrCpy $ModeGiven 0
+  ClearErrors
+  ${GetOptions} $R0 "/ELEVATED" $1
+  ${IfNot} ${Errors}
+    StrCpy $Relaunched 1
+  ${EndIf}
 
   Call ReadModeSwitch
   ${If} $Mode == "both"
@@ -350,7 +643,8 @@ Function .onInit
     Abort
   ${EndIf}
   ${If} $Mode == ""
-    ; An upgrade keeps the mode that is installed; else an administrator installs for all users.
+    ; An upgrade keeps the mode that is installed (with both, the one this user can upgrade without
+    ; asking); else a setup that already runs with administrator rights installs for all users.
     ReadRegStr $1 HKLM "${UNINST_KEY}" "InstallLocation"
     ReadRegStr $2 HKCU "${UNINST_KEY}" "InstallLocation"
     ${If} $IsAdmin = 1
@@ -358,19 +652,57 @@ Function .onInit
       StrCpy $Mode "all"
     ${ElseIf} $2 != ""
       StrCpy $Mode "user"
-    ${ElseIf} $IsAdmin = 1
+    ${ElseIf} $1 != ""
+    ${OrIf} $IsAdmin = 1
       StrCpy $Mode "all"
     ${Else}
       StrCpy $Mode "user"
     ${EndIf}
+  ${Else}
+    StrCpy $ModeGiven 1
   ${EndIf}
   Call ApplyMode
 
+  ; All users without the rights: the copy started with them does the work, asking first when
+  ; silent or told so; else the first page offers the choice.
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+  ${AndIf} $Relaunched <> 1
+  ${If} ${Silent}
+  ${OrIf} $ModeGiven = 1
+    Call RelaunchForAllUsers
+    SetErrorLevel ${EXIT_NEEDS_ADMIN}
+    Quit
+  ${EndIf}
+  ${EndIf}
   ${If} ${Silent}
     Call CheckMayInstall
   ${EndIf}
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\Tessaly64.exe" "${DIST}\Tessaly64.exe"
+FunctionEnd
+
+; Runs this setup again with administrator rights, for all users, with the switches it was given,
+; and ends with its exit code. Returns only when Windows did not grant the rights, having said so.
+Function RelaunchForAllUsers
+  StrCpy $R1 $EXEPATH
+  ${GetParameters} $R2
+  StrCpy $R2 "$R2 /ALLUSERS /ELEVATED"
+  ${If} $DirArg != ""
+    StrCpy $R2 "$R2 /D=$DirArg"
+  ${EndIf}
+  HideWindow
+  ; The copy takes over the one-setup-at-a-time mutex.
+  System::Call 'kernel32::CloseHandle(p $SetupMutex)'
+  Call RelaunchElevated
+  ${If} $0 == "refused"
+    System::Call 'kernel32::CreateMutexW(p 0, i 0, w "Ostrelan.Dirvane.Setup") p .s'
+    Pop $SetupMutex
+    BringToFront
+    MessageBox MB_OK|MB_ICONSTOP "Installing ${PRODUCT} for all users needs administrator rights, and they were not granted." /SD IDOK
+    Return
+  ${EndIf}
+  SetErrorLevel $0
+  Quit
 FunctionEnd
 
 ; Sets the registry root, the folders and, unless /D= named one, the install folder for $Mode: an
@@ -396,23 +728,12 @@ Function CheckInstallFolder
   Push $1
   Push $2
   StrCpy $R9 ""
-  ; The full, long form, so that "C:\Windows\..\", "C:\WINDOW~1" and "c:\windows" compare alike.
-  System::Call 'kernel32::GetFullPathNameW(w "$INSTDIR", i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ${If} $1 = 0
-  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+  StrCpy $0 $INSTDIR
+  Call NormaliseFolder
+  ${If} $0 == ""
     StrCpy $R9 "The folder name is not valid."
     Goto done
   ${EndIf}
-  System::Call 'kernel32::GetLongPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $0 $2
-  ${EndIf}
-  ${DoWhile} "$0" != ""
-    StrCpy $1 $0 1 -1
-    ${IfThen} $1 != "\" ${|} ${Break} ${|}
-    StrCpy $0 $0 -1
-  ${Loop}
   ${GetRoot} $0 $1
   StrCpy $2 $0 4
   ${If} $1 == ""
@@ -455,6 +776,24 @@ Function CheckInstallFolder
     ${EndIf}
   ${Next}
   Call UseMode
+  ${If} $R9 == ""
+  ${AndIf} $Mode == "all"
+    Call CheckAllUsersFolder
+  ${EndIf}
+  ${If} $R9 == ""
+    Call CheckReparsePoints
+  ${EndIf}
+  ; Uninstall.exe is what most installers call their uninstaller: another program's would be
+  ; overwritten here, and deleted by this product's uninstall. A folder of this product holds its
+  ; DLL too, or is the one its uninstall entry names.
+  ${If} $R9 == ""
+  ${AndIf} ${FileExists} "$0\Uninstall.exe"
+  ${AndIfNot} ${FileExists} "$0\Dirvane.dll"
+    ReadRegStr $1 SHCTX "${UNINST_KEY}" "InstallLocation"
+    ${If} $1 != $0
+      StrCpy $R9 "$0 holds another program's uninstaller."
+    ${EndIf}
+  ${EndIf}
 done:
   Pop $2
   Pop $1
@@ -469,6 +808,14 @@ Function CheckMayInstall
     SetErrorLevel ${EXIT_NEEDS_ADMIN}
     Abort
   ${EndIf}
+  ${If} $Mode == "user"
+    Call CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+      SetErrorLevel ${EXIT_ELEVATED}
+      Abort
+    ${EndIf}
+  ${EndIf}
   Call CheckInstallFolder
   ${If} $R9 != ""
     MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be installed into this folder: $R9 Choose a folder of its own." /SD IDOK
@@ -477,8 +824,12 @@ Function CheckMayInstall
   ${EndIf}
 FunctionEnd
 
-; The first page: for whom to install. All users needs administrator rights.
+; The first page: for whom to install. All users needs administrator rights: without them, choosing
+; it starts Setup again with them. The copy so started does not ask again.
 Function ModePage
+  ${If} $Relaunched = 1
+    Abort
+  ${EndIf}
   !insertmacro MUI_HEADER_TEXT "Choose Users" "Choose for whom ${PRODUCT} ${VERSION} is installed."
   nsDialogs::Create 1018
   Pop $0
@@ -493,12 +844,13 @@ Function ModePage
   Pop $0
   ${NSD_CreateRadioButton} 0 68u 100% 12u "For &everyone who uses this computer"
   Pop $AllRadio
-  ${NSD_CreateLabel} 12u 81u 95% 18u "Needs administrator rights. Installed in:$\n$PROGRAMFILES64\${PRODUCT}"
-  Pop $0
-  ${If} $IsAdmin <> 1
-    EnableWindow $AllRadio 0
-    EnableWindow $0 0
+  ${If} $IsAdmin = 1
+    StrCpy $2 "Needs administrator rights. Installed in:"
+  ${Else}
+    StrCpy $2 "Needs administrator rights: Windows asks for them. Installed in:"
   ${EndIf}
+  ${NSD_CreateLabel} 12u 81u 95% 18u "$2$\n$PROGRAMFILES64\${PRODUCT}"
+  Pop $0
   ${If} $Mode == "user"
     ${NSD_Check} $UserRadio
   ${Else}
@@ -515,6 +867,18 @@ Function ModePageLeave
     StrCpy $Mode "user"
   ${EndIf}
   Call ApplyMode
+  ${If} $Mode == "all"
+  ${AndIf} $IsAdmin <> 1
+    Call RelaunchForAllUsers
+    Abort
+  ${EndIf}
+  ${If} $Mode == "user"
+    Call CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9"
+      Abort
+    ${EndIf}
+  ${EndIf}
 FunctionEnd
 
 Function DirectoryPageLeave
@@ -571,11 +935,59 @@ Function SkipWhenUpgrading
   ${EndIf}
 FunctionEnd
 
+; Sets $ToolDir, where Tessaly64.exe runs and the setup keeps the notes it acts on (the holders, the
+; files it renamed aside), and puts Tessaly there; $ToolDir stays "" when that fails. With
+; administrator rights that is a new folder that only administrators can open, since the user's temp
+; folder (NSIS's plugins folder) is open to every program of the user's: one that swapped Tessaly or
+; edited a note would have the setup run its code, or rename or end what it names, with those rights.
+Function PrepareToolDir
+  ${If} $ToolDir != ""
+    Return
+  ${EndIf}
+  ${If} $IsAdmin = 1
+    Call CreatePrivateFolder
+  ${Else}
+    StrCpy $ToolDir $PLUGINSDIR
+  ${EndIf}
+  ${If} $ToolDir != ""
+    ClearErrors
+    File "/oname=$ToolDir\Tessaly64.exe" "${DIST}\Tessaly64.exe"
+    ${If} ${Errors}
+      Call RemoveToolDir
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; Removes the administrators' folder of PrepareToolDir (NSIS removes its plugins folder itself).
+Function RemoveToolDir
+  ${If} $ToolDir != ""
+  ${AndIf} $ToolDir != $PLUGINSDIR
+    SetOutPath $TEMP
+    Delete "$ToolDir\Tessaly64.exe"
+    Delete "$ToolDir\holders.txt"
+    Delete "$ToolDir\explorer.txt"
+    Delete "$ToolDir\moved.ini"
+    RMDir "$ToolDir"
+  ${EndIf}
+  StrCpy $ToolDir ""
+FunctionEnd
+
+Function .onGUIEnd
+  Call RemoveToolDir
+FunctionEnd
+
 ; Runs Tessaly on the DLL's name; its record file lists the processes that have a Dirvane.dll
-; loaded (no file: none does).
+; loaded (no file, or no Tessaly: none is listed).
 Function FindHolders
-  Delete "$PLUGINSDIR\holders.txt"
-  ExecWait '"$PLUGINSDIR\Tessaly64.exe" Dirvane.dll "$PLUGINSDIR\holders.txt"'
+  Call PrepareToolDir
+  Delete "$ToolDir\holders.txt"
+  ${If} $ToolDir == ""
+    DetailPrint "Programs that use ${PRODUCT} cannot be searched: no private folder for Tessaly"
+    StrCpy $HolderCount 0
+    Return
+  ${EndIf}
+  ExecWait '"$ToolDir\Tessaly64.exe" Dirvane.dll "$ToolDir\holders.txt"'
   StrCpy $HolderMode "count"
   Call ForEachHolder
 FunctionEnd
@@ -612,7 +1024,7 @@ Function ForEachHolder
   StrCpy $HolderCount 0
   StrCpy $R7 ""
   ClearErrors
-  FileOpen $R0 "$PLUGINSDIR\holders.txt" r
+  FileOpen $R0 "$ToolDir\holders.txt" r
   ${IfNot} ${Errors}
     ${Do}
       Call ReadLine
@@ -763,13 +1175,15 @@ Function .onInstFailed
   ${If} $RestartExplorer == 1
     Call RestartExplorer
   ${EndIf}
+  Call RemoveToolDir
 FunctionEnd
 
 Function RestartExplorer
-  Delete "$PLUGINSDIR\explorer.txt"
+  Call PrepareToolDir
+  Delete "$ToolDir\explorer.txt"
   ; Windows may have started the shell again by itself.
-  ExecWait '"$PLUGINSDIR\Tessaly64.exe" explorer.exe "$PLUGINSDIR\explorer.txt"'
-  ${IfNot} ${FileExists} "$PLUGINSDIR\explorer.txt"
+  ExecWait '"$ToolDir\Tessaly64.exe" explorer.exe "$ToolDir\explorer.txt"'
+  ${IfNot} ${FileExists} "$ToolDir\explorer.txt"
     Exec '"$WINDIR\explorer.exe"'
   ${EndIf}
 FunctionEnd
@@ -793,7 +1207,7 @@ Function UndoInstall
         Delete "$INSTDIR\$2"
       ${EndIf}
     ${EndIf}
-    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ReadINIStr $3 "$ToolDir\moved.ini" "moved" $2
     ${If} $3 != ""
       ClearErrors
       Rename $3 "$INSTDIR\$2"
@@ -825,7 +1239,7 @@ Function ScheduleHeldCopies
   Call DeleteOldCopies
   ${ForEach} $1 1 3 + 1
     Call ProductFile
-    ReadINIStr $3 "$PLUGINSDIR\moved.ini" "moved" $2
+    ReadINIStr $3 "$ToolDir\moved.ini" "moved" $2
     ${If} $3 != ""
     ${AndIf} ${FileExists} $3
       Push $0
@@ -873,6 +1287,27 @@ Section "Dirvane" SecMain
   ${IfNot} ${FileExists} "$INSTDIR\Dirvane.dll"
   ${AndIfNot} ${FileExists} "$INSTDIR\Uninstall.exe"
     StrCpy $FreshInstall 1
+  ${EndIf}
+  Call PrepareToolDir
+  ${If} $ToolDir == ""
+    !insertmacro Fail ${EXIT_WRITE_FAILED} "Setup could not create its working folder."
+  ${EndIf}
+  ClearErrors
+  ${If} $Mode == "all"
+  ${AndIfNot} ${FileExists} "$INSTDIR\*.*"
+    ; A new folder for all users is open to administrators only, whatever the folders above allow.
+    ${GetParent} $INSTDIR $1
+    CreateDirectory $1
+    Push $R1
+    Push $R2
+    StrCpy $R1 $INSTDIR
+    StrCpy $R2 "${PROTECTED_FOLDER_SDDL}"
+    Call CreateFolderWithAccess
+    Pop $R2
+    Pop $R1
+    ${If} $0 <> 1
+      !insertmacro Fail ${EXIT_WRITE_FAILED} "$INSTDIR could not be created."
+    ${EndIf}
   ${EndIf}
   ClearErrors
   CreateDirectory "$INSTDIR"
@@ -935,12 +1370,14 @@ Section "Dirvane" SecMain
   ${EndIf}
   ; The new version works at once; the renamed old files need no restart to be harmless.
   SetRebootFlag false
+  Call RemoveToolDir
 SectionEnd
 
 ; ---------------------------------------------------------------------------------------------
 ; Uninstaller
 
 Function un.onInit
+  Call un.ProtectPluginsFolder
   SetRegView 64
   Call un.CheckAdmin
   StrCpy $RemoveData 0
@@ -950,24 +1387,140 @@ Function un.onInit
   ${IfNot} ${Errors}
     StrCpy $RemoveData 1
   ${EndIf}
-  ; The uninstall entry names the mode; without it, the mode whose entry names this folder.
+  ; Every check below works on the folder's one true name: "_?=" can name it in any form.
+  StrCpy $0 $INSTDIR
+  Call un.NormaliseFolder
+  ${If} $0 == ""
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+  StrCpy $INSTDIR $0
+  ; The uninstall entry names the mode; without it, the mode whose entry names this folder. The
+  ; machine's entry, which only administrators can write, comes first: the user's programs can write
+  ; the user's entry, and must not turn the uninstall of the all-users install into a per-user one.
   Call un.ReadModeSwitch
   ${If} $Mode != "user"
   ${AndIf} $Mode != "all"
-    ReadRegStr $1 HKCU "${UNINST_KEY}" "InstallLocation"
-    ${If} $1 == $INSTDIR
+    ReadRegStr $1 HKLM "${UNINST_KEY}" "InstallLocation"
+    ReadRegStr $2 HKCU "${UNINST_KEY}" "InstallLocation"
+    ${If} $1 != $INSTDIR
+    ${AndIf} $2 == $INSTDIR
       StrCpy $Mode "user"
     ${Else}
       StrCpy $Mode "all"
     ${EndIf}
   ${EndIf}
   Call un.UseMode
+  ; An uninstaller for all users works with administrator rights: only on a folder that only they
+  ; can change, never on a copy of the uninstaller and a DLL that a user put somewhere else.
+  ${If} $Mode == "all"
+    StrCpy $0 $INSTDIR
+    Call un.CheckAllUsersFolder
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be removed from $INSTDIR: $R9" /SD IDOK
+      SetErrorLevel ${EXIT_REFUSED}
+      Quit
+    ${EndIf}
+  ${EndIf}
+  ; Without the rights, the uninstaller asks for them once: it runs again with them, from the install
+  ; folder itself (_?=), not from a copy in the user's temp folder that the user's programs could swap.
+  StrCpy $Relaunched 1
+  ClearErrors
+  ${GetOptions} $R0 "/ELEVATED" $1
+  ${IfThen} ${Errors} ${|} StrCpy $Relaunched 0 ${|}
   ${If} $Mode == "all"
   ${AndIf} $IsAdmin <> 1
-    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed for all users: removing it needs administrator rights." /SD IDOK
+    ${If} $Relaunched <> 1
+      StrCpy $R1 "$INSTDIR\Uninstall.exe"
+      StrCpy $R2 "$R0 /ALLUSERS /ELEVATED _?=$INSTDIR"
+      Call un.RelaunchElevated
+      ${If} $0 != "refused"
+        SetErrorLevel $0
+        Quit
+      ${EndIf}
+    ${EndIf}
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} was installed for all users: removing it needs administrator rights, and they were not granted." /SD IDOK
     SetErrorLevel ${EXIT_NEEDS_ADMIN}
     Quit
   ${EndIf}
+  ClearErrors
+  ${If} $Mode == "user"
+    Call un.CheckNotElevatedAboveTheDesktop
+    ${If} $R9 != ""
+      MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+      SetErrorLevel ${EXIT_ELEVATED}
+      Quit
+    ${EndIf}
+  ${EndIf}
+  ; Deletes and renames never go through a link to another place.
+  StrCpy $0 $INSTDIR
+  Call un.CheckReparsePoints
+  ${If} $R9 != ""
+    MessageBox MB_OK|MB_ICONSTOP "${PRODUCT} cannot be removed from $INSTDIR: $R9" /SD IDOK
+    SetErrorLevel ${EXIT_REFUSED}
+    Quit
+  ${EndIf}
+  StrCpy $ExitCode 0
+  StrCpy $HandedOver 0
+  ClearErrors
+  ${GetOptions} $R0 "/HANDOVER" $1
+  ${IfNot} ${Errors}
+    StrCpy $HandedOver 1
+  ${ElseIf} $Mode == "all"
+    StrCpy $0 $EXEDIR
+    Call un.NormaliseFolder
+    ${If} $0 == $INSTDIR
+      Call un.HandOver
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+FunctionEnd
+
+; Run in place (as the copy with administrator rights is, see above), the uninstaller could not
+; remove its own file, which NSIS keeps open. It copies itself into a folder that only
+; administrators can open, starts that copy with its switches and waits until the copy has done all
+; but remove this file (its done.txt holds the exit code) or has ended, then ends with that code.
+; Without such a folder it goes on in place, and its own file stays.
+Function un.HandOver
+  Call un.CreatePrivateFolder
+  ${If} $ToolDir == ""
+    Return
+  ${EndIf}
+  ClearErrors
+  CopyFiles /SILENT "$EXEPATH" "$ToolDir\Uninstall.exe"
+  ${If} ${Errors}
+    Return
+  ${EndIf}
+  System::Alloc 104          ; STARTUPINFOW
+  Pop $1
+  System::Call '*$1(i 104)'
+  System::Alloc 24           ; PROCESS_INFORMATION
+  Pop $2
+  System::Call 'kernel32::CreateProcessW(p 0, w `"$ToolDir\Uninstall.exe" $R0 /HANDOVER _?=$INSTDIR`, p 0, p 0, i 0, i 0, p 0, p 0, p r1, p r2) i .r0'
+  System::Call '*$2(p .r3, p .r4)'
+  System::Free $1
+  System::Free $2
+  ${If} $0 = 0
+    Return
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r4)'
+  StrCpy $0 1
+  ${Do}
+    System::Call 'kernel32::WaitForSingleObject(p r3, i 100) i .r5'
+    ${If} $5 = 0
+      System::Call 'kernel32::GetExitCodeProcess(p r3, *i .r0)'
+      ${Break}
+    ${EndIf}
+    ${If} ${FileExists} "$ToolDir\done.txt"
+      FileOpen $6 "$ToolDir\done.txt" r
+      FileRead $6 $0
+      FileClose $6
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  System::Call 'kernel32::CloseHandle(p r3)'
+  SetErrorLevel $0
+  Quit
 FunctionEnd
 
 ; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
@@ -1000,12 +1553,7 @@ Function un.RunsAsAnotherAccount
   System::Call 'kernel32::GetCurrentProcess() p .R1'
   Call un.ProcessAccount
   StrCpy $R6 $R0
-  System::Call 'user32::GetShellWindow() p .r1'
-  ${If} $1 P= 0
-    Return
-  ${EndIf}
-  System::Call 'user32::GetWindowThreadProcessId(p r1, *i .r2)'
-  System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r2) p .R1'  ; PROCESS_QUERY_LIMITED_INFORMATION
+  Call un.OpenShellProcess
   ${If} $R1 P= 0
     Return
   ${EndIf}
@@ -1069,15 +1617,19 @@ Section "Uninstall"
     StrCpy $0 $2
     Call un.MoveAside
     ${If} ${FileExists} "$INSTDIR\$0"
-      SetErrorLevel ${EXIT_IN_USE}
+      StrCpy $ExitCode ${EXIT_IN_USE}
     ${EndIf}
   ${Next}
-  Delete "$INSTDIR\Uninstall.exe"
-  ${If} $Mode == "all"
-    RMDir /REBOOTOK "$INSTDIR"
-  ${Else}
-    RMDir "$INSTDIR"
+  ; The instance that handed the work over holds its file until the end (see un.HandOver).
+  ${If} $HandedOver <> 1
+    Delete "$INSTDIR\Uninstall.exe"
+    ${If} $Mode == "all"
+      RMDir /REBOOTOK "$INSTDIR"
+    ${Else}
+      RMDir "$INSTDIR"
+    ${EndIf}
   ${EndIf}
+  SetErrorLevel $ExitCode
 
   ${If} $RemoveData == 1
     DetailPrint "Removing the bookmarks and settings"
@@ -1095,4 +1647,21 @@ Section "Uninstall"
   ${EndIf}
   ; Last, so whoever waits for the uninstaller can watch this key.
   DeleteRegKey SHCTX "${UNINST_KEY}"
+
+  ; Handed the work: the exit code for the instance that waits, then its file once it has ended.
+  ${If} $HandedOver = 1
+    FileOpen $1 "$EXEDIR\done.tmp" w
+    FileWrite $1 $ExitCode
+    FileClose $1
+    Rename "$EXEDIR\done.tmp" "$EXEDIR\done.txt"
+    ${ForEach} $1 1 100 + 1
+      Delete "$INSTDIR\Uninstall.exe"
+      ${IfNotThen} ${FileExists} "$INSTDIR\Uninstall.exe" ${|} ${Break} ${|}
+      Sleep 100
+    ${Next}
+    RMDir /REBOOTOK "$INSTDIR"
+    Delete "$EXEDIR\done.txt"
+    Delete /REBOOTOK "$EXEPATH"
+    RMDir /REBOOTOK "$EXEDIR"
+  ${EndIf}
 SectionEnd

@@ -68,6 +68,15 @@ DWORD RunTree(const std::wstring& line, DWORD timeoutMs) {
     }
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
+    // A process that names the ended one's identifier as its parent is its child only when it was
+    // created after it: Wine reuses identifiers, and the desktop's Explorer may name an ended
+    // process whose identifier this one was given.
+    auto created = [](HANDLE handle) {
+        FILETIME creation = {}, unused = {};
+        ::GetProcessTimes(handle, &creation, &unused, &unused, &unused);
+        return (static_cast<ULONGLONG>(creation.dwHighDateTime) << 32) | creation.dwLowDateTime;
+    };
+    const ULONGLONG parentCreated = created(process.get());
     dv::unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {sizeof(entry)};
     if (snapshot.get() == INVALID_HANDLE_VALUE) return 0xDEAD0003;
@@ -75,7 +84,7 @@ DWORD RunTree(const std::wstring& line, DWORD timeoutMs) {
         if (entry.th32ParentProcessID != pid) continue;
         dv::unique_handle child(
             ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        if (!child) continue;
+        if (!child || created(child.get()) < parentCreated) continue;
         if (::WaitForSingleObject(child.get(), timeoutMs) != WAIT_OBJECT_0) return 0xDEAD0004;
         ::GetExitCodeProcess(child.get(), &code);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 using namespace insttest;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -76,6 +77,68 @@ bool IsPendingDelete(const std::wstring& path) {
     return false;
 }
 
+// A folder of the test's own inside Program Files, the only place an all-users install may go.
+class ProgramFilesFolder {
+public:
+    ProgramFilesFolder() : path_(InstallDir() + L" Test Folder") {
+        dvtest::DeleteTree(path_);
+        ::CreateDirectoryW(path_.c_str(), nullptr);
+    }
+    ~ProgramFilesFolder() { dvtest::DeleteTree(path_); }
+    const std::wstring& path() const { return path_; }
+    std::wstring operator/(const wchar_t* child) const { return path_ + L"\\" + child; }
+private:
+    std::wstring path_;
+};
+
+// Wine grants every program administrator rights: while this lives, the setups started act as if
+// they had none (their test switch in the environment), so that they ask Windows for them.
+struct WithoutAdministratorRights {
+    WithoutAdministratorRights() { ::SetEnvironmentVariableW(L"DIRVANE_SETUP_TEST_STANDARD_USER", L"1"); }
+    ~WithoutAdministratorRights() { ::SetEnvironmentVariableW(L"DIRVANE_SETUP_TEST_STANDARD_USER", nullptr); }
+};
+
+// The folders in which an elevated setup runs Tessaly (%WINDIR%\Temp\Dirvane-Setup-*).
+std::vector<std::wstring> SetupWorkFolders() {
+    wchar_t windows[MAX_PATH] = {};
+    ::GetWindowsDirectoryW(windows, MAX_PATH);
+    const std::wstring temp = std::wstring(windows) + L"\\Temp\\";
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((temp + L"Dirvane-Setup-*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(temp + data.cFileName);
+    while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
+}
+
+std::wstring ProgramFiles() { return InstallDir().substr(0, InstallDir().rfind(L'\\')); }
+
+// The folders named ns*.tmp in folder (NSIS's plug-ins folders), or those of them that hold a file
+// named holding.
+std::vector<std::wstring> PlugInFolders(const std::wstring& folder, const wchar_t* holding = nullptr) {
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW data;
+    HANDLE find = ::FindFirstFileW((folder + L"\\ns*.tmp").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return found;
+    do {
+        const std::wstring path = folder + L"\\" + data.cFileName;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && (!holding || Exists(path + L"\\" + holding)))
+            found.push_back(path);
+    } while (::FindNextFileW(find, &data));
+    ::FindClose(find);
+    return found;
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring path = temp;
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
 // A new process that creates the handler loads dll (through COM, or through the user's own classes).
 void ExpectLoads(const std::wstring& dll, bool userClasses = false) {
     const std::wstring loaded = LoadInNewProcess(userClasses);
@@ -127,6 +190,11 @@ protected:
     void TearDown() override {
         EndLeftWizards();
         EnsureUninstalled();
+        // Every setup and uninstaller, cancelled or failed too, removes the plug-ins folder it made
+        // in Program Files (one that handed its work over, a moment after the one that waits).
+        EXPECT_TRUE(dvtest::WaitFor([] { return PlugInFolders(ProgramFiles()).empty(); }, 30s))
+            << "left behind: " << Narrow(PlugInFolders(ProgramFiles()).at(0));
+        for (const std::wstring& left : PlugInFolders(ProgramFiles())) dvtest::DeleteTree(left);
     }
 
     static void InstallSilently() {
@@ -235,7 +303,7 @@ TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstall) {
 // A fresh install that fails takes away what it wrote, and only that: the user's file in its way
 // stays, and nothing is registered or listed.
 TEST_F(Installer, AFailedFreshInstallTakesAwayOnlyWhatItWrote) {
-    dvtest::ScratchFolder folder(L"installer-failed");
+    ProgramFilesFolder folder;
     ASSERT_TRUE(WriteBytes(folder / L"Tessaly64.exe", "mine"));
     {
         dv::unique_hfile locked(::CreateFileW((folder / L"Tessaly64.exe").c_str(), GENERIC_READ, FILE_SHARE_READ,
@@ -383,7 +451,7 @@ TEST_F(Installer, InteractiveUninstallAsksAboutTheUserData) {
 // Files of the user's in the install folder, some named like the copies the setup renames aside,
 // survive install, upgrade and uninstall; the setup's own renamed copy goes once nothing holds it.
 TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
-    dvtest::ScratchFolder folder(L"installer-user-folder");
+    ProgramFilesFolder folder;
     const std::pair<const wchar_t*, const char*> userFiles[] = {
         {L"budget.old-2023.xlsx", "budget"}, {L"thesis.old-draft.docx", "thesis"}, {L"Dirvane.dll.old-7", "mine"}};
     for (const auto& file : userFiles) ASSERT_TRUE(WriteBytes(folder / file.first, file.second));
@@ -414,27 +482,53 @@ TEST_F(Installer, OnlyItsOwnFilesAreEverDeleted) {
         EXPECT_FALSE(Exists(folder / name)) << Narrow(name);
 }
 
+// Made by the test's wrapper (run-isolated.sh): Unix links, which Wine shows as reparse points.
+const wchar_t kLinks[] = L"C:\\dirvane-test-links";
+const wchar_t kLinkTarget[] = L"C:\\dirvane-test-links\\target";
+
 // A folder that is not the product's own is refused with its exit code before anything changes,
-// over an installed version too; so are contrary switches.
-TEST_F(Installer, RefusesADriveRootOrASystemFolder) {
+// over an installed version too; so are contrary switches. Not its own: a drive's root, a system
+// folder, for all users a folder outside Program Files (users may be able to write there), and a
+// folder reached through a junction or symbolic link, or holding one in place of a file of ours.
+TEST_F(Installer, RefusesAFolderThatIsNotItsOwn) {
     InstallSilently();
     wchar_t windows[MAX_PATH] = {};
     ASSERT_GT(::GetWindowsDirectoryW(windows, MAX_PATH), 0u);
     const std::wstring programFiles = InstallDir().substr(0, InstallDir().rfind(L'\\'));
-    const std::wstring refused[] = {L"/D=C:\\", std::wstring(L"/D=") + windows + L"\\system32",
-                                    std::wstring(L"/D=") + windows + L"\\Dirvane", L"/D=" + programFiles,
-                                    L"/D=" + programFiles + L"\\..\\windows", L"/D=\\\\?\\C:\\", L"/CURRENTUSER /ALLUSERS"};
-    for (const std::wstring& switches : refused) {
-        SCOPED_TRACE(Narrow(switches));
-        EXPECT_EQ(RunSetupSilently(switches), 2u);
-        const std::wstring folder = switches.substr(3);
-        EXPECT_FALSE(Exists(folder + L"\\Dirvane.dll"));
+    const std::wstring links = kLinks;
+    ASSERT_TRUE(::GetFileAttributesW((links + L"\\folder").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
+    const std::pair<std::wstring, std::wstring> refused[] = {  // mode switch, folder
+        {L"", L"C:\\"}, {L"", std::wstring(windows) + L"\\system32"}, {L"", std::wstring(windows) + L"\\Dirvane"},
+        {L"", programFiles}, {L"", programFiles + L"\\..\\windows"}, {L"", L"\\\\?\\C:\\"},
+        {L"/ALLUSERS ", L"C:\\Tools\\Dirvane"}, {L"/ALLUSERS ", programFiles + L"\\Dirvane Link"},
+        {L"/CURRENTUSER ", links + L"\\folder"}, {L"/CURRENTUSER ", links + L"\\folder\\Dirvane"},
+        {L"/CURRENTUSER ", links + L"\\with-file"}, {L"/CURRENTUSER /ALLUSERS", L""}};
+    for (const auto& [mode, folder] : refused) {
+        SCOPED_TRACE(Narrow(mode + folder));
+        EXPECT_EQ(RunSetupSilently(mode + (folder.empty() ? L"" : L"/D=" + folder)), 2u);
         EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+        EXPECT_FALSE(Exists(std::wstring(kLinkTarget) + L"\\Uninstall.exe"));
+        EXPECT_FALSE(Exists(L"C:\\Tools"));
         EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
         EXPECT_EQ(RegText(HKEY_CLASSES_ROOT, std::wstring(kClassKey) + L"\\InprocServer32", L""),
                   Installed(L"Dirvane.dll"));
     }
+    // Nor a folder that holds another program's uninstaller, which Setup would overwrite.
+    {
+        ProgramFilesFolder other;
+        ASSERT_TRUE(WriteBytes(other / L"Uninstall.exe", "another program's"));
+        EXPECT_EQ(RunSetupSilently(L"/D=" + other.path()), 2u);
+        EXPECT_EQ(ReadBytes(other / L"Uninstall.exe"), "another program's");
+        EXPECT_FALSE(Exists(other / L"Dirvane.dll"));
+    }
+    // Nor does the uninstaller delete or rename anything through a link.
+    const std::wstring victim = std::wstring(kLinkTarget) + L"\\Dirvane.dll";
+    ASSERT_TRUE(WriteBytes(victim, "not ours"));
+    ASSERT_TRUE(::CopyFileW(Installed(L"Uninstall.exe").c_str(), (std::wstring(kLinkTarget) + L"\\Uninstall.exe").c_str(), FALSE));
+    EXPECT_EQ(RunTree(Quote(links + L"\\folder\\Uninstall.exe") + L" /CURRENTUSER /S"), 2u);
+    EXPECT_EQ(ReadBytes(victim), "not ours");
+    EXPECT_TRUE(Exists(std::wstring(kLinkTarget) + L"\\Uninstall.exe"));
 }
 
 // Starts a holder that Wine gives the identifier of an ended process whose handles are all closed.
@@ -514,10 +608,10 @@ public:
         folders_.push_back(folder);
         ::GetSystemDirectoryW(folder, MAX_PATH);
         folders_.push_back(folder);
-        folders_.push_back(InstallDir().substr(0, InstallDir().rfind(L'\\')));
         for (const std::wstring& path : folders_)
             changes_.push_back(::FindFirstChangeNotificationW(
                 path.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
+        programFiles_ = Listing(ProgramFiles());
     }
     ~MachineWatch() {
         for (HANDLE change : changes_)
@@ -531,9 +625,22 @@ public:
         for (size_t i = 0; i < changes_.size(); ++i)
             if (changes_[i] == INVALID_HANDLE_VALUE || ::WaitForSingleObject(changes_[i], 0) == WAIT_OBJECT_0)
                 changed += " " + Narrow(folders_[i]);
+        // Wine gives the setup the rights to make its plug-ins folder in Program Files for a while
+        // (without them, it would use the temp folder): what is there afterwards is what counts.
+        if (Listing(ProgramFiles()) != programFiles_) changed += " " + Narrow(ProgramFiles());
         return changed;
     }
 private:
+    static std::vector<std::wstring> Listing(const std::wstring& folder) {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &data);
+        if (find == INVALID_HANDLE_VALUE) return names;
+        do names.push_back(data.cFileName);
+        while (::FindNextFileW(find, &data));
+        ::FindClose(find);
+        return names;
+    }
     struct Watched {
         const wchar_t* name;
         dv::unique_hkey key;
@@ -542,6 +649,7 @@ private:
     std::vector<Watched> keys_;
     std::vector<std::wstring> folders_;
     std::vector<HANDLE> changes_;
+    std::vector<std::wstring> programFiles_;
 };
 
 std::wstring InUserDir(const wchar_t* name) { return UserInstallDir() + L"\\" + name; }
@@ -627,6 +735,162 @@ TEST_F(Installer, BothModesLiveSideBySide) {
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"InstallLocation"), UserInstallDir());
     ExpectLoads(InUserDir(L"Dirvane.dll"), true);
+}
+
+// Setup asks Windows for no rights when it starts: the per-user mode works in a folder that the
+// user's own programs can write, and must not run with rights that they lack.
+TEST_F(Installer, StartsWithTheRightsOfItsCaller) {
+    InstallSilently();
+    for (const std::wstring& program : {SetupPath(), Installed(L"Uninstall.exe")}) {
+        SCOPED_TRACE(Narrow(program));
+        dv::unique_hmodule module(::LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(module);
+        HRSRC found = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST);
+        ASSERT_TRUE(found);
+        const char* text = static_cast<const char*>(::LockResource(::LoadResource(module.get(), found)));
+        const std::string manifest(text, ::SizeofResource(module.get(), found));
+        EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
+    }
+}
+
+// Without administrator rights, all users is installed and uninstalled by a copy that Windows
+// started with them, given the same switches (here: silent, the mode and the folder). The
+// uninstaller's copy runs from the install folder, never from the user's temp folder, and hands the
+// work to a copy of its own in a folder of administrators', so that its file can go. A copy that
+// was started with the rights and still lacks them does not ask again: it exits 6, changing nothing.
+TEST_F(Installer, AllUsersWithoutRightsRunsACopyWithThem) {
+    ProgramFilesFolder folder;
+    {
+        WithoutAdministratorRights standardUser;
+        ASSERT_EQ(RunSetupSilently(L"/ALLUSERS /D=" + folder.path()), 0u);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+                  folder / L"Dirvane.dll");
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+
+        EXPECT_EQ(RunSetupSilently(L"/ALLUSERS /ELEVATED"), 6u);
+        EXPECT_EQ(RunQuietUninstall(L" /ELEVATED"), 6u);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), folder.path());
+        EXPECT_TRUE(Exists(folder / L"Dirvane.dll"));
+
+        EXPECT_EQ(RunQuietUninstall(), 0u);
+    }
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    // The copy that did the work ends a moment after the one that waits for its exit code.
+    EXPECT_TRUE(dvtest::WaitFor([&] { return !Exists(folder.path()); }, 30s));
+    const std::vector<std::wstring> work = SetupWorkFolders();
+    ASSERT_EQ(work.size(), 1u);
+    EXPECT_TRUE(dvtest::WaitFor([&] { return IsPendingDelete(work[0]); }, 30s)) << "pending deletes:" << PendingDeletesText();
+    EXPECT_TRUE(dvtest::WaitFor([&] { dvtest::DeleteTree(work[0]); return !Exists(work[0]); }, 30s));
+}
+
+// Without administrator rights, choosing "For everyone" on the first page hands the wizard over to
+// a copy that Windows started with them: it goes on from the next page, without asking again.
+TEST_F(Installer, ForEveryoneWithoutRightsGoesOnInACopyWithThem) {
+    WithoutAdministratorRights standardUser;
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    int modePages = 0;
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        HWND everyone = ChildOfClass(page, L"Button", L"For &everyone");
+        if (!everyone) return;
+        ++modePages;
+        ::SendMessageW(ChildOfClass(page, L"Button", L"Only for &me"), BM_SETCHECK, BST_UNCHECKED, 0);
+        ::SendMessageW(everyone, BM_SETCHECK, BST_CHECKED, 0);
+    }, [&] { return !Running(setup.get()); }));
+    DWORD code = 1;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(modePages, 1);
+    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+}
+
+// An elevated setup (under Wine, every one) keeps what it runs where only administrators can
+// change it, never in the user's temp folder, which every program of the user's can write: NSIS's
+// plug-ins in a folder of its own inside Program Files, Tessaly in a folder of its own that only
+// administrators can open. Both go when it ends. (Wine derives a file's access from its Unix
+// permissions and keeps none that a program sets, so the folders' access cannot be read back here.)
+TEST_F(Installer, AnElevatedSetupRunsNothingFromTheUsersTempFolder) {
+    InstallSilently();
+    InstallOldDll();
+    auto holder = StartHolder();
+    ASSERT_TRUE(holder);
+    std::vector<std::wstring> workFolders, plugIns, inTemp;
+    bool systemPlugIn = false;
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        if (!ChildOfClass(page, L"ListBox")) return;
+        workFolders = SetupWorkFolders();
+        plugIns = PlugInFolders(ProgramFiles(), L"nsDialogs.dll");
+        systemPlugIn = plugIns.size() == 1 && Exists(plugIns[0] + L"\\System.dll");
+        for (const wchar_t* file : {L"Tessaly64.exe", L"System.dll", L"nsDialogs.dll"})
+            for (const std::wstring& folder : PlugInFolders(TempFolder(), file)) inTemp.push_back(folder + L"\\" + file);
+    }, [&] { return !Running(setup.get()); }));
+    ASSERT_EQ(workFolders.size(), 1u);
+    ASSERT_EQ(plugIns.size(), 1u);
+    EXPECT_TRUE(systemPlugIn);
+    EXPECT_TRUE(inTemp.empty()) << Narrow(inTemp.at(0));
+    EXPECT_TRUE(SetupWorkFolders().empty()) << "left behind: " << Narrow(SetupWorkFolders().at(0));
+    EXPECT_FALSE(Exists(plugIns[0]));
+}
+
+// A setup cancelled on its first page, before it changed anything, exits 1 and leaves nothing.
+TEST_F(Installer, ACancelledSetupLeavesNothingBehind) {
+    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
+    ASSERT_TRUE(setup);
+    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+        ::PostMessageW(::GetDlgItem(::GetParent(page), IDCANCEL), BM_CLICK, 0, 0);
+    }, [&] { return !Running(setup.get()); }, [] {
+        if (HWND question = FindTopWindow(kSetupCaption, false)) ::PostMessageW(::GetDlgItem(question, IDYES), BM_CLICK, 0, 0);
+    }));
+    DWORD code = 0;
+    ::GetExitCodeProcess(setup.get(), &code);
+    EXPECT_EQ(code, 1u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+}
+
+// The uninstaller for all users works with administrator rights, so it works only on a folder
+// inside Program Files: a copy of it that a user put in a folder of theirs, beside a Dirvane.dll
+// of theirs, refuses (exit 2) before it asks for the rights or loads that DLL, whatever "_?=" says,
+// and leaves the real install alone. Nor does a user's uninstall entry that names the all-users
+// folder (the user's programs can write it) turn that uninstall into a per-user one.
+TEST_F(Installer, TheAllUsersUninstallerTrustsOnlyWhatAdministratorsWrote) {
+    InstallSilently();
+    dvtest::ScratchFolder copy(L"installer-uninstaller-copy");
+    for (const wchar_t* name : {L"Uninstall.exe", L"Dirvane.dll"})
+        ASSERT_TRUE(::CopyFileW(Installed(name).c_str(), (copy / name).c_str(), FALSE)) << Narrow(name);
+    // "C:\Program Files\..\<the copy's folder without its drive>": inside Program Files by its letters only.
+    std::wstring disguised = ProgramFiles();
+    for (wchar_t c : ProgramFiles())
+        if (c == L'\\') disguised += L"\\..";
+    disguised += copy.path().substr(2);
+    const std::wstring switches[] = {L" /ALLUSERS /S", L" /S", L" /ALLUSERS /S _?=" + disguised};
+    for (bool withRights : {true, false}) {
+        std::unique_ptr<WithoutAdministratorRights> standardUser;
+        if (!withRights) standardUser = std::make_unique<WithoutAdministratorRights>();
+        for (const std::wstring& extra : switches) {
+            SCOPED_TRACE(Narrow(extra) + (withRights ? " with rights" : " without rights"));
+            EXPECT_EQ(RunTree(Quote(copy / L"Uninstall.exe") + extra), 2u);
+            EXPECT_TRUE(Exists(copy / L"Dirvane.dll"));
+            EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+            EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kClassesClassKey + std::wstring(L"\\InprocServer32"), L""),
+                      Installed(L"Dirvane.dll"));
+        }
+    }
+
+    {
+        dv::unique_hkey userEntry = dv::CreateRegKey(HKEY_CURRENT_USER, kUninstallKey);
+        ASSERT_TRUE(userEntry);
+        ASSERT_EQ(dv::WriteRegString(userEntry.get(), L"InstallLocation", InstallDir().c_str()), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(RunTree(Quote(Installed(L"Uninstall.exe")) + L" /S"), 0u);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassesClassKey));
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
 }
 
 } // namespace

@@ -44,6 +44,7 @@ SetCompressor /SOLID lzma
 !include WinMessages.nsh
 !include StrFunc.nsh
 ${StrStr}
+${StrRep}
 
 !define PRODUCT "Dirvane"
 !define PUBLISHER "Ostrelan"
@@ -686,6 +687,8 @@ FunctionEnd
 Function RelaunchForAllUsers
   StrCpy $R1 $EXEPATH
   ${GetParameters} $R2
+  ; The user may have chosen all users on the first page of a setup started with /CURRENTUSER.
+  ${StrRep} $R2 $R2 "/CURRENTUSER" ""
   StrCpy $R2 "$R2 /ALLUSERS /ELEVATED"
   ${If} $DirArg != ""
     StrCpy $R2 "$R2 /D=$DirArg"

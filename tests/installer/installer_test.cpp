@@ -786,25 +786,29 @@ TEST_F(Installer, AllUsersWithoutRightsRunsACopyWithThem) {
 }
 
 // Without administrator rights, choosing "For everyone" on the first page hands the wizard over to
-// a copy that Windows started with them: it goes on from the next page, without asking again.
+// a copy that Windows started with them: it goes on from the next page, without asking again, also
+// when the setup was started for the current user.
 TEST_F(Installer, ForEveryoneWithoutRightsGoesOnInACopyWithThem) {
     WithoutAdministratorRights standardUser;
-    dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()));
-    ASSERT_TRUE(setup);
-    int modePages = 0;
-    ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
-        HWND everyone = ChildOfClass(page, L"Button", L"For &everyone");
-        if (!everyone) return;
-        ++modePages;
-        ::SendMessageW(ChildOfClass(page, L"Button", L"Only for &me"), BM_SETCHECK, BST_UNCHECKED, 0);
-        ::SendMessageW(everyone, BM_SETCHECK, BST_CHECKED, 0);
-    }, [&] { return !Running(setup.get()); }));
-    DWORD code = 1;
-    ::GetExitCodeProcess(setup.get(), &code);
-    EXPECT_EQ(code, 0u);
-    EXPECT_EQ(modePages, 1);
-    EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+    for (const wchar_t* switches : {L"", L" /CURRENTUSER"}) {
+        SCOPED_TRACE(switches);
+        dv::unique_handle setup = dvtest::StartProcess(Quote(SetupPath()) + switches);
+        ASSERT_TRUE(setup);
+        int modePages = 0;
+        ASSERT_TRUE(DriveWizard(kSetupCaption, [&](HWND page) {
+            HWND everyone = ChildOfClass(page, L"Button", L"For &everyone");
+            if (!everyone) return;
+            ++modePages;
+            ::SendMessageW(ChildOfClass(page, L"Button", L"Only for &me"), BM_SETCHECK, BST_UNCHECKED, 0);
+            ::SendMessageW(everyone, BM_SETCHECK, BST_CHECKED, 0);
+        }, [&] { return !Running(setup.get()); }));
+        DWORD code = 1;
+        ::GetExitCodeProcess(setup.get(), &code);
+        EXPECT_EQ(code, 0u);
+        EXPECT_EQ(modePages, 1);
+        EXPECT_EQ(RegText(HKEY_LOCAL_MACHINE, kUninstallKey, L"InstallLocation"), InstallDir());
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+    }
 }
 
 // An elevated setup (under Wine, every one) keeps what it runs where only administrators can

@@ -1,4 +1,5 @@
 #include "test_support.h"
+#include "screen_bitmap.h"
 #include <shlwapi.h>
 #include <shlobj.h>
 #include <cstdio>
@@ -110,39 +111,8 @@ CleanProductKey::CleanProductKey() { ::SHDeleteKeyW(HKEY_CURRENT_USER, kProductK
 CleanProductKey::~CleanProductKey() { ::SHDeleteKeyW(HKEY_CURRENT_USER, kProductKey); }
 
 void WriteScreenBitmap(const std::wstring& folder, const char* name, const RECT* rect) {
-    const RECT screenRect = {0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-    const RECT& area = rect ? *rect : screenRect;
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    if (width <= 0 || height <= 0) return;
-    dv::window_dc screen(nullptr);
-    dv::unique_hdc memory(::CreateCompatibleDC(screen.get()));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    dv::unique_hbitmap section(::CreateDIBSection(memory.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!section) return;
-    {
-        dv::select_object selected(memory.get(), section.get());
-        ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
-    }
-    ::GdiFlush();
-    const DWORD stride = ((width * 3 + 3) / 4) * 4;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    file.bfSize = file.bfOffBits + stride * height;
     ::CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring path = folder + L"\\" + std::wstring(name, name + std::strlen(name)) + L".bmp";
-    FILE* out = _wfopen(path.c_str(), L"wb");
-    if (!out) return;
-    fwrite(&file, sizeof(file), 1, out);
-    fwrite(&info.bmiHeader, sizeof(info.bmiHeader), 1, out);
-    fwrite(bits, stride, height, out);
-    fclose(out);
+    dvtool::WriteScreenBitmap(folder + L"\\" + std::wstring(name, name + std::strlen(name)) + L".bmp", rect);
 }
 
 } // namespace dvtest

@@ -399,7 +399,9 @@ TEST_F(BookmarksTest, MemoryAndRegistryStayInStep) {
         dvtest::CleanProductKey clean;
         SeedGroupTree();
         BookmarkTreePtr tree = LoadBookmarkTree(), before = LoadBookmarkTree();
-        if (c.removedMeanwhile) ASSERT_EQ(ERROR_SUCCESS, ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(c.removedMeanwhile).c_str()));
+        if (c.removedMeanwhile) {
+            ASSERT_EQ(ERROR_SUCCESS, ::SHDeleteKeyW(HKEY_CURRENT_USER, ItemsPath(c.removedMeanwhile).c_str()));
+        }
         BookmarkTreePtr storedBefore = LoadBookmarkTree();
         EXPECT_EQ(c.succeeds, c.op(*tree));
         BookmarkTreePtr stored = LoadBookmarkTree();

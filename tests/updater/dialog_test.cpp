@@ -561,7 +561,9 @@ TEST_F(UpdateStrip, FailedDownloadDeletesThePartialFile) {
             Click(run.strip(), IDCANCEL);
         }
         ASSERT_TRUE(run.WaitForEnd());
-        if (c.announced) EXPECT_EQ(IDOK, run.result()) << c.what;
+        if (c.announced) {
+            EXPECT_EQ(IDOK, run.result()) << c.what;
+        }
         EXPECT_EQ(std::vector<std::wstring>{L"DirvaneSetup.exe"}, FilesIn(scratch_.path())) << c.what;
         EXPECT_EQ("old installer", ReadFileBytes(target)) << c.what;
         EXPECT_FALSE(FileExists(target + L".ran")) << c.what;

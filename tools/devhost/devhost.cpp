@@ -13,6 +13,7 @@
 //   --keys <list>       keys pressed before the shot, comma-separated: down, up, right, left
 //                       (default "down,right": the "Dir&vane" submenu)
 #include "common/handles.h"
+#include "screen_bitmap.h"
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -47,45 +48,13 @@ void PressKey(WORD key) {
     ::SendInput(2, input, sizeof(INPUT));
 }
 
-// Writes the whole screen as a 24-bit bitmap file.
-bool SaveScreen(const std::wstring& file) {
-    const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
-    window_dc screen(nullptr);
-    unique_hdc memory(::CreateCompatibleDC(screen.get()));
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    unique_hbitmap section(::CreateDIBSection(screen.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    if (!memory || !section || !bits) return false;
-    {
-        select_object selected(memory.get(), section.get());
-        ::BitBlt(memory.get(), 0, 0, width, height, screen.get(), 0, 0, SRCCOPY);
-    }
-    ::GdiFlush();
-    const DWORD rowBytes = (static_cast<DWORD>(width) * 3 + 3) & ~3u, imageBytes = rowBytes * height;
-    BITMAPFILEHEADER header = {};
-    header.bfType = 0x4D42;
-    header.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
-    header.bfSize = header.bfOffBits + imageBytes;
-    unique_hfile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!out) return false;
-    DWORD written = 0;
-    return ::WriteFile(out.get(), &header, sizeof(header), &written, nullptr) &&
-           ::WriteFile(out.get(), &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
-           ::WriteFile(out.get(), bits, imageBytes, &written, nullptr);
-}
-
 // One step per timer tick while the popup runs its own message loop: a key, then the shot, then close.
 void CALLBACK ShotStep(HWND window, UINT, UINT_PTR, DWORD) {
     if (g_shot.step < g_shot.keys.size()) {
         PressKey(g_shot.keys[g_shot.step++]);
     } else if (g_shot.step == g_shot.keys.size()) {
         ++g_shot.step;
-        wprintf(L"Screen saved to %ls: %ls\n", g_shot.file.c_str(), SaveScreen(g_shot.file) ? L"yes" : L"FAILED");
+        wprintf(L"Screen saved to %ls: %ls\n", g_shot.file.c_str(), dvtool::WriteScreenBitmap(g_shot.file) ? L"yes" : L"FAILED");
     } else {
         ::KillTimer(window, kShotTimer);
         ::EndMenu();

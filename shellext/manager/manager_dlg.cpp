@@ -306,15 +306,14 @@ HTREEITEM CManagerDlg::BuildNode(const BookmarkItem& item, HTREEITEM parent, HTR
     insert.item.pszText = const_cast<wchar_t*>(NodeText(item));
     insert.item.lParam = reinterpret_cast<LPARAM>(&item);
     SetNodeImages(insert.item, item);
-    if (item.colorIndex != 0) {
-        insert.item.mask |= TVIF_STATE;
-        insert.item.state = INDEXTOSTATEIMAGEMASK(item.colorIndex);
-        insert.item.stateMask = TVIS_STATEIMAGEMASK;
-    }
+    insert.item.mask |= TVIF_STATE;
+    insert.item.stateMask = TVIS_STATEIMAGEMASK | TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    insert.item.state = INDEXTOSTATEIMAGEMASK(item.colorIndex);
+    // Expanded from the start: an expand request per node lays the tree out again each time.
+    if (!item.children.empty()) insert.item.state |= TVIS_EXPANDED | TVIS_EXPANDEDONCE;
     HTREEITEM node = TreeView_InsertItem(tree_, &insert);
     if (!node) return nullptr;
     for (auto& child : item.children) BuildNode(*child, node, TVI_LAST);
-    TreeView_Expand(tree_, node, TVE_EXPAND);
     return node;
 }
 

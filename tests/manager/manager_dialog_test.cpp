@@ -122,6 +122,7 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
     SeedItem(L"3", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", L"My Computer", 3, 7);
     SeedItem(L"3\\1", L"C:\\", L"Drive", 1);
     SeedItem(L"3\\1\\1", L"C:\\users", L"Users", 1, 10);
+    SeedItem(L"4", L"::{21EC2020-3AEA-1069-A2DD-08002B30309D}", L"Control Panel", 4);
     auto s = Open();
     ASSERT_TRUE(s->window());
 
@@ -140,6 +141,7 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
         {L"My Computer", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", 0, 7, true},
         {L"Drive", L"C:\\", 1, 0, true},
         {L"Users", L"C:\\users", 2, 10, false},
+        {L"Control Panel", L"::{21EC2020-3AEA-1069-A2DD-08002B30309D}", 0, 0, false},
     };
     ASSERT_EQ(nodes.size(), std::size(expected));
     for (size_t i = 0; i < nodes.size(); ++i) {

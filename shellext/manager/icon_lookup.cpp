@@ -72,8 +72,9 @@ struct IconLookup::Shared {
 
 IconLookup::IconLookup() : shared_(std::make_shared<Shared>()) {
     SHFILEINFOW info = {};
-    if (::SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &info, sizeof(info),
-                         SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON))
+    systemImages_ = reinterpret_cast<HIMAGELIST>(::SHGetFileInfoW(
+        L"folder", FILE_ATTRIBUTE_DIRECTORY, &info, sizeof(info), SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON));
+    if (systemImages_)
         genericFolder_ = info.iIcon;
     else
         DV_TRACE(L"no generic folder icon");

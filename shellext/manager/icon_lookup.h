@@ -4,6 +4,7 @@
 // soon as a worker thread has asked the shell. The tree asks for icons only of the nodes it draws.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -35,6 +36,8 @@ public:
 
     // The generic folder icon, made from attributes alone (no folder is touched).
     int GenericFolderIcon() const noexcept { return genericFolder_; }
+    // The system's small image list (the system's own: never destroyed), got the same way.
+    HIMAGELIST SystemImages() const noexcept { return systemImages_; }
 
 private:
     struct Shared;
@@ -45,6 +48,7 @@ private:
     std::unordered_map<std::wstring, int> known_;
     std::unordered_set<std::wstring> asked_;
     int genericFolder_ = 0;
+    HIMAGELIST systemImages_ = nullptr;
 };
 
 } // namespace dv

@@ -106,7 +106,7 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     tree_ = GetDlgItem(IDC_BOOKMARK_TREE);
 
     icons_.Start(m_hWnd, kIconsFoundMessage);
-    systemImages_ = GetSmallSystemImageList();
+    systemImages_ = icons_.SystemImages();  // asks no drive, unlike the drives' own icons
     TreeView_SetImageList(tree_, systemImages_, TVSIL_NORMAL);
 
     // The eleven colour swatches, for the colour box and as the tree's state images. The state

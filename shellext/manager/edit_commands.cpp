@@ -63,10 +63,10 @@ void CManagerDlg::EditItem() {
         DV_TRACE(L"edited bookmark not stored: %ls", ItemKeyPath(*item).c_str());
     // The node shows what a fresh build of the tree would show.
     TVITEMW update = {};
-    update.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    update.mask = TVIF_TEXT;
     update.hItem = node;
     update.pszText = const_cast<wchar_t*>(NodeText(*item));
-    update.iImage = update.iSelectedImage = IsSeparatorTitle(item->title) ? 0 : GetShellIconIndex(item->address.c_str());
+    SetNodeImages(update, *item);
     TreeView_SetItem(tree_, &update);
 }
 

@@ -105,7 +105,8 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     g_managerWindow = m_hWnd;
     tree_ = GetDlgItem(IDC_BOOKMARK_TREE);
 
-    systemImages_ = GetSmallSystemImageList();
+    icons_.Start(m_hWnd, kIconsFoundMessage);
+    systemImages_ = icons_.SystemImages();  // asks no drive, unlike the drives' own icons
     TreeView_SetImageList(tree_, systemImages_, TVSIL_NORMAL);
 
     // The eleven colour swatches, for the colour box and as the tree's state images. The state
@@ -189,6 +190,7 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
 LRESULT CManagerDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     g_managerWindow = nullptr;
     storeWatcher_.Stop();
+    icons_.Stop();
     RECT window;
     if (::GetWindowRect(m_hWnd, &window))
         WriteManagerSize(window.right - window.left, window.bottom - window.top);
@@ -303,25 +305,21 @@ HTREEITEM CManagerDlg::BuildNode(const BookmarkItem& item, HTREEITEM parent, HTR
     insert.item.mask = TVIF_TEXT | TVIF_PARAM;
     insert.item.pszText = const_cast<wchar_t*>(NodeText(item));
     insert.item.lParam = reinterpret_cast<LPARAM>(&item);
-    if (!IsSeparatorTitle(item.title)) {
-        insert.item.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;
-        int image = -1;
-        if (knownIcons_) {
-            auto known = knownIcons_->find(item.address);
-            if (known != knownIcons_->end()) image = known->second;
-        }
-        insert.item.iImage = insert.item.iSelectedImage = image >= 0 ? image : GetShellIconIndex(item.address.c_str());
-    }
-    if (item.colorIndex != 0) {
-        insert.item.mask |= TVIF_STATE;
-        insert.item.state = INDEXTOSTATEIMAGEMASK(item.colorIndex);
-        insert.item.stateMask = TVIS_STATEIMAGEMASK;
-    }
+    SetNodeImages(insert.item, item);
+    insert.item.mask |= TVIF_STATE;
+    insert.item.stateMask = TVIS_STATEIMAGEMASK | TVIS_EXPANDED | TVIS_EXPANDEDONCE;
+    insert.item.state = INDEXTOSTATEIMAGEMASK(item.colorIndex);
+    // Expanded from the start: an expand request per node lays the tree out again each time.
+    if (!item.children.empty()) insert.item.state |= TVIS_EXPANDED | TVIS_EXPANDEDONCE;
     HTREEITEM node = TreeView_InsertItem(tree_, &insert);
     if (!node) return nullptr;
     for (auto& child : item.children) BuildNode(*child, node, TVI_LAST);
-    TreeView_Expand(tree_, node, TVE_EXPAND);
     return node;
+}
+
+void CManagerDlg::SetNodeImages(TVITEMW& node, const BookmarkItem& item) noexcept {
+    node.mask |= TVIF_IMAGE | TVIF_SELECTEDIMAGE;
+    node.iImage = node.iSelectedImage = IsSeparatorTitle(item.title) ? 0 : I_IMAGECALLBACK;
 }
 
 const BookmarkItem* CManagerDlg::ItemOf(HTREEITEM node) const noexcept {
@@ -511,7 +509,32 @@ LRESULT CManagerDlg::OnTreeGetInfoTip(int, LPNMHDR header, BOOL&) {
     return 0;
 }
 
+LRESULT CManagerDlg::OnTreeGetDispInfo(int, LPNMHDR header, BOOL&) {
+    auto* info = reinterpret_cast<NMTVDISPINFOW*>(header);
+    if (!(info->item.mask & (TVIF_IMAGE | TVIF_SELECTEDIMAGE))) return 0;
+    const auto* item = reinterpret_cast<const BookmarkItem*>(info->item.lParam);
+    int icon = icons_.GenericFolderIcon();
+    try {
+        if (item) icon = icons_.IconFor(item->address);
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+    }
+    info->item.iImage = info->item.iSelectedImage = icon;
+    return 0;
+}
+
 LRESULT CManagerDlg::OnTooltipShow(int, LPNMHDR, BOOL&) { return 0; }
+
+LRESULT CManagerDlg::OnIconsFound(UINT, WPARAM, LPARAM, BOOL&) {
+    bool found = false;
+    try {
+        found = icons_.TakeResults();
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+    }
+    if (found) ::InvalidateRect(tree_, nullptr, FALSE);
+    return 0;
+}
 
 // ---- Changes made elsewhere -----------------------------------------------------------------
 
@@ -589,29 +612,11 @@ void CManagerDlg::ReloadTree() {
     };
     const std::wstring selectedPath = keyPathOf(Selection());
     const std::wstring topPath = keyPathOf(TreeView_GetFirstVisible(tree_));
-    std::unordered_map<std::wstring, int> icons;
-    std::vector<HTREEITEM> pending;
-    for (HTREEITEM node = TreeView_GetRoot(tree_); node || !pending.empty();) {
-        if (!node) {
-            node = pending.back();
-            pending.pop_back();
-        }
-        TVITEMW entry = {};
-        entry.mask = TVIF_PARAM | TVIF_IMAGE;
-        entry.hItem = node;
-        if (TreeView_GetItem(tree_, &entry) && entry.lParam) {
-            const BookmarkItem* item = reinterpret_cast<const BookmarkItem*>(entry.lParam);
-            if (!IsSeparatorTitle(item->title)) icons.emplace(item->address, entry.iImage);
-        }
-        if (HTREEITEM child = TreeView_GetChild(tree_, node)) pending.push_back(child);
-        node = TreeView_GetNextSibling(tree_, node);
-    }
 
     // One redraw for the whole rebuild, on every way out; the nodes go before the items they point to.
     struct Rebuilding {
         CManagerDlg& dialog;
         ~Rebuilding() {
-            dialog.knownIcons_ = nullptr;
             ::SendMessageW(dialog.tree_, WM_SETREDRAW, TRUE, 0);
             ::InvalidateRect(dialog.tree_, nullptr, TRUE);
             dialog.UpdateCommandStates();
@@ -620,9 +625,7 @@ void CManagerDlg::ReloadTree() {
     ::SendMessageW(tree_, WM_SETREDRAW, FALSE, 0);
     TreeView_DeleteAllItems(tree_);
     bookmarks_ = std::move(fresh);
-    knownIcons_ = &icons;
     for (auto& item : bookmarks_->root.children) BuildNode(*item, TVI_ROOT, TVI_LAST);
-    knownIcons_ = nullptr;
     if (HTREEITEM selected = FindNodeByKeyPath(selectedPath)) TreeView_SelectItem(tree_, selected);
     if (HTREEITEM top = FindNodeByKeyPath(topPath)) TreeView_Select(tree_, top, TVGN_FIRSTVISIBLE);
 }

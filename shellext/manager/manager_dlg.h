@@ -5,6 +5,7 @@
 #include "common/handles.h"
 #include "res/resource.h"
 #include "store/bookmarks.h"
+#include "icon_lookup.h"
 #include "store_watcher.h"
 #include <commctrl.h>
 #include <string>
@@ -39,9 +40,11 @@ public:
         DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_KEYDOWN, OnTreeKeyDown)
         DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_SELCHANGEDW, OnTreeSelChanged)
         DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_GETINFOTIPW, OnTreeGetInfoTip)
+        DV_NOTIFY_HANDLER(IDC_BOOKMARK_TREE, TVN_GETDISPINFOW, OnTreeGetDispInfo)
         DV_NOTIFY_CODE_HANDLER(TTN_SHOW, OnTooltipShow)
         DV_MESSAGE_HANDLER(kStoreChangedMessage, OnStoreChanged)
         DV_MESSAGE_HANDLER(WM_TIMER, OnTimer)
+        DV_MESSAGE_HANDLER(kIconsFoundMessage, OnIconsFound)
     DV_END_MSG_MAP()
 
     // The open manager's window, from any thread; null while none is shown.
@@ -65,6 +68,8 @@ private:
     enum class Move { Up, Down, Indent, Unindent };
     // Posted by the store watcher when the registry changed.
     static constexpr UINT kStoreChangedMessage = WM_APP + 0x219;
+    // Posted by the icon lookup when it found icons.
+    static constexpr UINT kIconsFoundMessage = WM_APP + 0x21A;
     // A reload put off because the last one was too recent.
     static constexpr UINT_PTR kReloadTimer = 0x219;
 
@@ -83,9 +88,11 @@ private:
     LRESULT OnTreeKeyDown(int, LPNMHDR, BOOL&);
     LRESULT OnTreeSelChanged(int, LPNMHDR, BOOL&);
     LRESULT OnTreeGetInfoTip(int, LPNMHDR, BOOL&);
+    LRESULT OnTreeGetDispInfo(int, LPNMHDR, BOOL&);
     LRESULT OnTooltipShow(int, LPNMHDR, BOOL&);
     LRESULT OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnTimer(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnIconsFound(UINT, WPARAM, LPARAM, BOOL&);
 
     // Outside changes: the tree is loaded again and the view rebuilt, keeping the selection and
     // the scroll position where their items still exist. Deferred while a window of the manager's
@@ -97,6 +104,8 @@ private:
 
     // Tree view.
     HTREEITEM BuildNode(const BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
+    // A separator has no icon; any other node asks for its icon when it is drawn.
+    static void SetNodeImages(TVITEMW& node, const BookmarkItem& item) noexcept;
     const BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
     HTREEITEM Selection() const noexcept;
     void UpdateCommandStates();
@@ -140,8 +149,7 @@ private:
     StoreWatcher storeWatcher_;
     bool reloadPending_ = false;
     DWORD lastReloadEnd_ = 0, lastReloadCost_ = 0;  // tick counts
-    // While the view is rebuilt: the icons of the old nodes by address, asked for again only when new.
-    const std::unordered_map<std::wstring, int>* knownIcons_ = nullptr;
+    IconLookup icons_;
 };
 
 // Hooks for tests: the warning sound of the impossible moves; a change of the store taken in (after

@@ -8,6 +8,7 @@
 #include "common/shell_objects.h"
 #include "common/text.h"
 #include "manager/manager.h"
+#include "manager/icon_lookup.h"
 #include "manager/manager_dlg.h"
 #include "ui/images.h"
 #include "res/resource.h"
@@ -16,6 +17,7 @@
 #include <ole2.h>
 #include <shlobj.h>
 #include <atomic>
+#include <chrono>
 #include <memory>
 
 using namespace mgrtest;
@@ -120,6 +122,7 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
     SeedItem(L"3", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", L"My Computer", 3, 7);
     SeedItem(L"3\\1", L"C:\\", L"Drive", 1);
     SeedItem(L"3\\1\\1", L"C:\\users", L"Users", 1, 10);
+    SeedItem(L"4", L"::{21EC2020-3AEA-1069-A2DD-08002B30309D}", L"Control Panel", 4);
     auto s = Open();
     ASSERT_TRUE(s->window());
 
@@ -138,6 +141,7 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
         {L"My Computer", L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", 0, 7, true},
         {L"Drive", L"C:\\", 1, 0, true},
         {L"Users", L"C:\\users", 2, 10, false},
+        {L"Control Panel", L"::{21EC2020-3AEA-1069-A2DD-08002B30309D}", 0, 0, false},
     };
     ASSERT_EQ(nodes.size(), std::size(expected));
     for (size_t i = 0; i < nodes.size(); ++i) {
@@ -149,11 +153,17 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
         if (expected[i].hasChildren) {
             EXPECT_TRUE(nodes[i].expanded);
         }
-        const int icon = expected[i].address ? dv::GetShellIconIndex(expected[i].address) : 0;
-        EXPECT_EQ(nodes[i].image, icon);
-        EXPECT_EQ(nodes[i].selectedImage, icon);
     }
-    EXPECT_NE(nodes[0].image, 0) << "a folder gets its shell icon";
+    // The shell's icons come from a worker, for the nodes that are drawn (here all of them).
+    std::vector<int> icons;
+    for (const Expected& e : expected) icons.push_back(e.address ? dv::GetShellIconIndex(e.address) : 0);
+    auto shownIcons = [&] {
+        std::vector<int> shown;
+        for (const Node& node : ReadTree(Tree(*s))) shown.push_back(node.image == node.selectedImage ? node.image : -2);
+        return shown;
+    };
+    EXPECT_TRUE(dvtest::WaitFor([&] { return shownIcons() == icons; })) << testing::PrintToString(shownIcons());
+    EXPECT_NE(icons[0], 0) << "a folder gets its shell icon";
 
     // The move buttons carry Wingdings arrows; the sort items their en dash.
     EXPECT_EQ(dv::WindowText(s->control(IDC_MOVE_UP)), L"\x00E1");
@@ -162,6 +172,45 @@ TEST_F(ManagerTest, TreeMirrorsTheRegistryWithIconsSwatchesAndSeparators) {
     ::GetMenuStringW(::GetMenu(s->window()), ID_FOLDER_SORT_AZ, text, 64, MF_BYCOMMAND);
     EXPECT_STREQ(text, L"A \x2013> Z");
     Screenshot("manager");
+}
+
+TEST(ManagerIcons, OnlyFoldersBelowAShareAreNeverAskedAbout) {
+    const struct {
+        const wchar_t* address;
+        bool asksShell;
+    } cases[] = {
+        {L"C:\\windows", true},  {L"C:\\", true}, {L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}", true},
+        {L"", true},            {L"\\\\server", true}, {L"\\\\server\\share", true}, {L"\\\\server\\share\\", true},
+        {L"\\\\server\\share\\folder", false}, {L"//server/share/a/b", false},
+        {L"\\\\?\\UNC\\server\\share\\folder", false}, {L"\\\\?\\UNC\\server\\share", true},
+        {L"\\\\?\\C:\\folder", true}, {L"\\\\.\\pipe\\x", true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(dv::IconNeedsShell(c.address), c.asksShell) << testing::PrintToString(c.address);
+}
+
+TEST_F(ManagerTest, OpensAtOnceWhenEveryBookmarkIsOnAnUnreachableServer) {
+    // TEST-NET-1 is routed nowhere and a .invalid name never resolves: any access waits for a time-out.
+    const std::wstring servers[] = {L"\\\\192.0.2.1\\share", L"\\\\dirvane-no-such-host.invalid\\share"};
+    constexpr DWORD kFolders = 300;
+    for (DWORD i = 1; i <= kFolders; ++i)
+        SeedItem(std::to_wstring(i), (servers[i % 2] + L"\\folder" + std::to_wstring(i)).c_str(), nullptr, i);
+    SeedItem(std::to_wstring(kFolders + 1), servers[0].c_str(), L"Share", kFolders + 1);  // asked on the worker
+    const auto start = std::chrono::steady_clock::now();
+    auto s = Open();
+    ASSERT_TRUE(s->window());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+
+    SHFILEINFOW folder = {};
+    ::SHGetFileInfoW(L"folder", FILE_ATTRIBUTE_DIRECTORY, &folder, sizeof(folder),
+                     SHGFI_USEFILEATTRIBUTES | SHGFI_SYSICONINDEX | SHGFI_SMALLICON);
+    const std::vector<Node> nodes = ReadTree(Tree(*s));
+    ASSERT_EQ(nodes.size(), kFolders + 1);
+    for (DWORD i = 0; i < kFolders; ++i) ASSERT_EQ(nodes[i].image, folder.iIcon) << i;
+
+    // Closing waits for no lookup, even one still waiting on the share.
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_TRUE(s->CloseAll());
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, std::chrono::seconds(8));
 }
 
 TEST_F(ManagerTest, CommandStatesFollowTheSelection) {

@@ -81,6 +81,14 @@ void MakeTree(unsigned count, bool nested, const std::wstring& folder) {
     WriteRegDword(addOns.get(), L"NotepadView", 1);
     WriteRegDword(addOns.get(), L"RunCmd", 1);
     WriteRegDword(addOns.get(), L"CopyToClipboard", 1);
+    // Today's update check is done, as after the first menu of the day: otherwise, with no network
+    // here, every menu would start another check (reported apart, not part of these figures).
+    SYSTEMTIME now;
+    ::GetSystemTime(&now);
+    wchar_t day[16];
+    swprintf(day, 16, L"%04d%02d%02d", now.wYear, now.wMonth, now.wDay);
+    unique_hkey product = CreateRegKey(HKEY_CURRENT_USER, kProductKey);
+    WriteRegString(product.get(), L"UpdateLastCheck", day);
     unsigned made = 0;
     if (!nested) {
         for (unsigned i = 1; i <= count; ++i) {
@@ -154,19 +162,173 @@ void MenuRegistryFloor() {
     }
 }
 
+// The stricter floor of one menu: the same registry reads, and the same items inserted into a fresh
+// popup menu with bare InsertMenuItemW, with images made once beforehand, then DestroyMenu.
+struct FloorImages {
+    HBITMAP product = nullptr;
+    HBITMAP swatches[11] = {};
+    HBITMAP marks[2] = {};  // copy paths, command prompt
+
+    static HBITMAP Make(COLORREF color) {
+        BITMAPINFO info = {};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, -16, 1, 32, BI_RGB};
+        void* bits = nullptr;
+        HBITMAP bitmap = ::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        if (bitmap && bits) std::fill_n(static_cast<DWORD*>(bits), 16 * 16, 0xFF000000u | color);
+        return bitmap;
+    }
+    FloorImages() {
+        product = Make(0x3070C0);
+        for (unsigned i = 0; i < 11; ++i) swatches[i] = Make(0x101010 * i);
+        for (HBITMAP& mark : marks) mark = ::CreateBitmap(16, 16, 1, 1, nullptr);
+    }
+};
+
+const FloorImages& SharedFloorImages() {
+    static const FloorImages images;  // made before any timing: the path's images are shared too
+    return images;
+}
+
+UINT g_floorId = 1;
+
+bool InsertBare(HMENU menu, const wchar_t* caption, HBITMAP bitmap = nullptr, HMENU submenu = nullptr,
+                bool separator = false, bool grayed = false, HBITMAP checkMark = nullptr) {
+    MENUITEMINFOW info = {sizeof(info)};
+    info.fMask = MIIM_ID | (separator ? MIIM_FTYPE : MIIM_STRING);
+    info.wID = g_floorId++;
+    info.fType = separator ? MFT_SEPARATOR : 0;
+    info.dwTypeData = const_cast<wchar_t*>(caption);
+    if (grayed) info.fMask |= MIIM_STATE, info.fState = MF_GRAYED;
+    if (submenu) info.fMask |= MIIM_SUBMENU, info.hSubMenu = submenu;
+    if (bitmap) info.fMask |= MIIM_BITMAP, info.hbmpItem = bitmap;
+    if (checkMark) info.fMask |= MIIM_CHECKMARKS, info.hbmpUnchecked = checkMark;
+    return ::InsertMenuItemW(menu, static_cast<UINT>(::GetMenuItemCount(menu)), TRUE, &info);
+}
+
+// Reads the items below key with the calls ReadItemsBare makes and inserts each into menu: an item
+// with children opens a submenu that starts with the item itself and a separator. firstName is the
+// name of key's first subkey when the caller listed it already.
+void ReadAndInsertItemsBare(HKEY key, HMENU menu, const wchar_t* firstName = nullptr) {
+    const FloorImages& images = SharedFloorImages();
+    wchar_t name[260];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 260;
+        if (index == 0 && firstName) wcscpy(name, firstName);
+        else if (::RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        HKEY child;
+        if (::RegOpenKeyExW(key, name, 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+        wchar_t address[260] = {}, title[260] = {};
+        DWORD size = sizeof(address) - sizeof(wchar_t);
+        ::RegQueryValueExW(child, L"Address", nullptr, nullptr, reinterpret_cast<BYTE*>(address), &size);
+        size = sizeof(title) - sizeof(wchar_t);
+        ::RegQueryValueExW(child, L"Title", nullptr, nullptr, reinterpret_cast<BYTE*>(title), &size);
+        DWORD order = 0, color = 0, valueSize = 4;
+        ::RegQueryValueExW(child, L"Order", nullptr, nullptr, reinterpret_cast<BYTE*>(&order), &valueSize);
+        valueSize = 4;
+        ::RegQueryValueExW(child, L"ColorIndex", nullptr, nullptr, reinterpret_cast<BYTE*>(&color), &valueSize);
+        HBITMAP swatch = color != 0 && color < 11 ? images.swatches[color] : nullptr;
+        wchar_t grandchild[260];
+        length = 260;
+        if (::RegEnumKeyExW(child, 0, grandchild, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            InsertBare(menu, title, swatch);
+        } else {
+            HMENU submenu = ::CreatePopupMenu();
+            InsertBare(submenu, title, swatch);
+            InsertBare(submenu, nullptr, nullptr, nullptr, true);
+            ReadAndInsertItemsBare(child, submenu, grandchild);
+            if (!InsertBare(menu, title, swatch, submenu)) ::DestroyMenu(submenu);
+        }
+        ::RegCloseKey(child);
+    }
+}
+
+// The floor's menu; the caller destroys it.
+HMENU BuildFloorMenu() {
+    HKEY key;
+    DWORD addOns[3] = {}, value, size;
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Ostrelan\\Dirvane\\AddOns", 0, KEY_READ, &key) == 0) {
+        int i = 0;
+        for (const wchar_t* name : {L"NotepadView", L"RunCmd", L"CopyToClipboard"}) {
+            size = 4;
+            ::RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&addOns[i++]), &size);
+        }
+        ::RegCloseKey(key);
+    }
+    g_floorId = 1;
+    HMENU host = ::CreatePopupMenu();
+    HMENU top = ::CreatePopupMenu();
+    int before = ::GetMenuItemCount(top);
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kItemsKeyPath, 0, KEY_READ, &key) == 0) {
+        ReadAndInsertItemsBare(key, top);
+        ::RegCloseKey(key);
+    }
+    if (::GetMenuItemCount(top) == before) InsertBare(top, L"(Empty List)", nullptr, nullptr, false, true);
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductKey, 0, KEY_READ, &key) == 0) {
+        size = 4;
+        ::RegQueryValueExW(key, L"UpdateAvail", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+        ::RegCloseKey(key);
+    }
+    const FloorImages& images = SharedFloorImages();
+    InsertBare(top, nullptr, nullptr, nullptr, true);
+    InsertBare(top, L"Bookmark \"DirvaneBench\"");
+    InsertBare(top, L"Properties...");
+    if (!InsertBare(host, L"Dir&vane", images.product, top)) ::DestroyMenu(top);
+    // The add-ons a folder's menu offers: copy paths and the command prompt (the editor needs a file).
+    if (addOns[2]) InsertBare(host, L"Copy paths to Clipboard", nullptr, nullptr, false, false, images.marks[0]);
+    if (addOns[1]) InsertBare(host, L"Command prompt from this folder", nullptr, nullptr, false, false, images.marks[1]);
+    return host;
+}
+
+void MenuItemsFloor() { ::DestroyMenu(BuildFloorMenu()); }
+
+// Items of a menu and its submenus, to check that the floor inserts as many items as the path.
+int CountMenuItems(HMENU menu) {
+    int count = ::GetMenuItemCount(menu), total = count;
+    for (int i = 0; i < count; ++i)
+        if (HMENU submenu = ::GetSubMenu(menu, i)) total += CountMenuItems(submenu);
+    return total;
+}
+
+// Medians of several pieces of work measured in rounds, each round running every piece once in a
+// rotating order, so that load on the machine hits them alike.
+std::vector<double> InterleavedMedians(const std::vector<std::function<void()>>& works, double budgetSeconds,
+                                       int maxRounds) {
+    if (g_quick) budgetSeconds /= 4;
+    for (const auto& work : works) work();
+    std::vector<std::vector<double>> samples(works.size());
+    const double start = Now();
+    for (int round = 0; round < maxRounds && (round < 9 || Now() - start < budgetSeconds); ++round) {
+        for (size_t k = 0; k < works.size(); ++k) {
+            size_t which = (k + round) % works.size();
+            double t0 = Now();
+            works[which]();
+            samples[which].push_back(Now() - t0);
+        }
+    }
+    std::vector<double> medians;
+    for (auto& list : samples) {
+        std::sort(list.begin(), list.end());
+        medians.push_back(list[list.size() / 2]);
+    }
+    return medians;
+}
+
 // ---- the right-click path ----------------------------------------------------------------------
 
 struct Handler {
     com_ptr<IClassFactory> factory;
     unique_pidl folder;
 
-    void RightClick() const {
+    void RightClick() const { RightClickMenu(); }
+    // The right-click path; returns the menu it filled.
+    unique_hmenu RightClickMenu() const {
+        unique_hmenu popup(::CreatePopupMenu());
         com_ptr<IShellExtInit> init;
-        if (FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, init.put_void()))) return;
+        if (FAILED(factory->CreateInstance(nullptr, IID_IShellExtInit, init.put_void()))) return popup;
         init->Initialize(folder.get(), nullptr, nullptr);
         auto menu = init.query<IContextMenu>();
-        unique_hmenu popup(::CreatePopupMenu());
         if (menu) menu->QueryContextMenu(popup.get(), 0, 1, 0x7FFF, CMF_NORMAL);
+        return popup;
     }
     void CreateAndRelease() const {
         com_ptr<IShellExtInit> init;
@@ -176,17 +338,29 @@ struct Handler {
 
 void RightClickTable(const Handler& handler, const std::wstring& folder) {
     printf("\nRight-click path: CreateInstance, Initialize(folder), QueryContextMenu, release\n");
-    printf("  %-6s %-7s %12s %12s %7s   target: <= 1.5x floor at N >= 100, linear growth\n", "N", "shape",
-           "path", "floor", "ratio");
+    printf("  floors: registry = the registry reads alone; items = the same reads plus the same items\n"
+           "  inserted with bare InsertMenuItemW into a fresh menu (images made beforehand)\n");
+    printf("  %-6s %-7s %12s %12s %12s %8s %8s\n", "N", "shape", "path", "registry", "items", "/reg", "/items");
+    printf("  targets: <= 1.2x the items floor at every N; <= 1.5x the registry floor at N = 10\n");
+    SharedFloorImages();
     const unsigned counts[] = {0, 10, 100, 1000, 5000};
     for (bool nested : {false, true}) {
         for (unsigned n : counts) {
             if (g_quick && n > 1000) continue;
             MakeTree(n, nested, folder);
-            double path = Median([&] { handler.RightClick(); }, n >= 1000 ? 2.0 : 0.6, n >= 1000 ? 15 : 201);
-            double floor = Median(MenuRegistryFloor, n >= 1000 ? 2.0 : 0.6, n >= 1000 ? 15 : 201);
-            printf("  %-6u %-7s %12s %12s %6.2fx%s\n", n, nested ? "nested" : "flat", Micro(path).c_str(),
-                   Micro(floor).c_str(), path / floor, (n >= 100 && path > 1.5 * floor) ? "  (over target)" : "");
+            const bool big = n >= 1000;
+            const int pathItems = CountMenuItems(handler.RightClickMenu().get());
+            unique_hmenu floorMenu(BuildFloorMenu());
+            const int floorItems = CountMenuItems(floorMenu.get());
+            floorMenu.reset();
+            std::vector<double> medians = InterleavedMedians(
+                {[&] { handler.RightClick(); }, MenuRegistryFloor, MenuItemsFloor}, big ? 6.0 : 2.0, big ? 15 : 301);
+            const double path = medians[0], registry = medians[1], items = medians[2];
+            const bool over = path > 1.2 * items || (n == 10 && path > 1.5 * registry);
+            printf("  %-6u %-7s %12s %12s %12s %7.2fx %7.2fx%s\n", n, nested ? "nested" : "flat",
+                   Micro(path).c_str(), Micro(registry).c_str(), Micro(items).c_str(), path / registry,
+                   path / items, over ? "  (over target)" : "");
+            if (pathItems != floorItems) printf("  (the path made %d items, the floor %d)\n", pathItems, floorItems);
             fflush(stdout);
         }
     }

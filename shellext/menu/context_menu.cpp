@@ -24,9 +24,9 @@ CDirvaneContextMenu::CDirvaneContextMenu() = default;
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;
 
 void CDirvaneContextMenu::StartDailyUpdateCheck() {
-    // At most one quiet check a day, and one at a time per process; otherwise the menu shows the
-    // stored outcome of the last check.
-    if (updater_ || CUpdater::BackgroundCheckRunning() || WasUpdateCheckedToday()) return;
+    // At most one quiet check a day, one at a time per process, none for an hour after one failed;
+    // otherwise the menu shows the stored outcome of the last check.
+    if (updater_ || !CUpdater::BackgroundCheckMayStart() || WasUpdateCheckedToday()) return;
     updater_ = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
     if (updater_ && !updater_->StartBackgroundCheck()) updater_.reset();
 }

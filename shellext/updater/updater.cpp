@@ -9,6 +9,7 @@
 #include "res/resource.h"
 #include "store/settings.h"
 #include <shellapi.h>
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 #include <cstring>
@@ -380,6 +381,16 @@ namespace {
 
 // The process's one background check, among all handler objects.
 std::atomic<bool> backgroundCheckRunning{false};
+// When the process's last background check failed on its own (no network, a broken reply); 0 when
+// it did not. A failed check records no date, so without this pause every right-click would start
+// another check and its thread. A cancelled check (its menu closed) is tried again at once.
+std::atomic<ULONGLONG> lastFailedBackgroundCheck{0};
+constexpr ULONGLONG kBackgroundRetryAfterFailureMs = 60 * 60 * 1000;
+
+bool BackgroundCheckPausedAfterFailure() noexcept {
+    const ULONGLONG failed = lastFailedBackgroundCheck;
+    return failed != 0 && ::GetTickCount64() - failed < kBackgroundRetryAfterFailureMs;
+}
 
 struct WorkerStart {
     std::shared_ptr<UpdaterState> state;
@@ -404,7 +415,13 @@ DWORD WINAPI WorkerProc(void* param) {
                 state.busy = false;
             }
             state.Notify(false, 100, kUpdaterCompletion);
-            if (state.holdsBackgroundSlot.exchange(false)) backgroundCheckRunning = false;
+            if (state.holdsBackgroundSlot.exchange(false)) {
+                if (state.error && !state.cancelled) {
+                    DV_TRACE(L"background update check failed; the next waits an hour");
+                    lastFailedBackgroundCheck = std::max<ULONGLONG>(::GetTickCount64(), 1);
+                }
+                backgroundCheckRunning = false;
+            }
             state.workerRunning = false;
         }
         start.reset();  // may be the last owner of the state
@@ -466,7 +483,9 @@ void CUpdater::StartCheck() noexcept {
 
 bool CUpdater::StartBackgroundCheck() noexcept {
     UpdaterState& s = *state_;
-    if (s.workerRunning || WasUpdateCheckedToday(s.registryKey) || backgroundCheckRunning.exchange(true)) return false;
+    if (s.workerRunning || !BackgroundCheckMayStart() || WasUpdateCheckedToday(s.registryKey) ||
+        backgroundCheckRunning.exchange(true))
+        return false;
     s.holdsBackgroundSlot = true;
     StartCheck();
     if (s.workerRunning) return true;
@@ -476,6 +495,14 @@ bool CUpdater::StartBackgroundCheck() noexcept {
 }
 
 bool CUpdater::BackgroundCheckRunning() noexcept { return backgroundCheckRunning; }
+
+bool CUpdater::BackgroundCheckMayStart() noexcept {
+    return !backgroundCheckRunning && !BackgroundCheckPausedAfterFailure();
+}
+
+namespace updater_testing {
+void ForgetFailedBackgroundCheck() noexcept { lastFailedBackgroundCheck = 0; }
+}
 
 namespace {
 

@@ -64,6 +64,8 @@ namespace updater_testing {
 extern const wchar_t* installerParameters;
 // Test-only: pinned signers in place of the build's DIRVANE_UPDATE_SIGNERS when not null.
 extern const wchar_t* pinnedSigners;
+// Test-only: ends the pause after a failed background check.
+void ForgetFailedBackgroundCheck() noexcept;
 }
 
 // The update server's base address configured at build time (DIRVANE_UPDATE_SERVER).
@@ -179,6 +181,9 @@ public:
     bool StartBackgroundCheck() noexcept;
     // A background check of this process is running (its worker has not ended yet).
     static bool BackgroundCheckRunning() noexcept;
+    // No background check is running and none failed on its own within the last hour (a failed
+    // check stores no date; cancelled ones do not count).
+    static bool BackgroundCheckMayStart() noexcept;
     // The last completed check found a newer version ("UpdateAvail" in the registry, never the
     // object's own flags).
     bool IsUpdateAvailable() const noexcept;

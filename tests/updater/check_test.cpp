@@ -25,6 +25,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(L"2.0.0.26", GetModuleVersionString(ResourceInstance()));  // the program's version block
         tempFilesBefore_ = CountTempReplyFiles();
+        updater_testing::ForgetFailedBackgroundCheck();
     }
     void TearDown() override {
         // Every check removes its temporary reply file, whatever its outcome.
@@ -247,6 +248,36 @@ TEST_F(UpdateCheck, BackgroundCheckRunsOnceADay) {
     UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
     Check();
     EXPECT_EQ(1u, Requests().size());
+}
+
+// A failed check stores no date: the next right-clicks of the hour start none (no network must not
+// cost a thread per right-click); a check cancelled by its closing menu is tried again at once.
+TEST_F(UpdateCheck, AFailedBackgroundCheckPausesTheNextForAnHour) {
+    {
+        CUpdater failing(nullptr, 100, kProductKeyPath, DownServerBase().c_str());
+        ASSERT_TRUE(failing.StartBackgroundCheck());
+        ASSERT_TRUE(dvtest::WaitFor([&] { return !failing.IsWorkerRunning(); }));
+        EXPECT_TRUE(failing.IsError());
+    }
+    UseScenario({Reply("2.0.1.0", "", kDl, "DirvaneSetup.exe", kSha)});
+    EXPECT_FALSE(CUpdater::BackgroundCheckMayStart());
+    CUpdater paused(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+    EXPECT_FALSE(paused.StartBackgroundCheck());
+    EXPECT_TRUE(Requests().empty());
+
+    updater_testing::ForgetFailedBackgroundCheck();
+    Scenario stall;
+    stall.stall = true;
+    stall.stallSeconds = 1;
+    UseScenario(stall);
+    {
+        CUpdater cancelled(nullptr, 100, kProductKeyPath, ServerBase().c_str());
+        ASSERT_TRUE(cancelled.StartBackgroundCheck());
+        ASSERT_TRUE(dvtest::WaitFor([] { return !Requests().empty(); }));
+    }
+    ASSERT_TRUE(dvtest::WaitFor([] { return !CUpdater::BackgroundCheckRunning(); }, std::chrono::seconds(20)));
+    EXPECT_TRUE(CUpdater::BackgroundCheckMayStart());
+    EXPECT_TRUE(dvtest::WaitFor([] { return Module().GetLockCount() == 0; }, std::chrono::seconds(20)));
 }
 
 TEST_F(UpdateCheck, FiftyHandlersWithAStalledServerStartOneWorker) {

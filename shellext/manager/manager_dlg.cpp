@@ -430,9 +430,9 @@ LRESULT CManagerDlg::OnCommand(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
     case ID_FOLDER_INDENT: case ID_ACCEL_INDENT: MoveSelected(Move::Indent); break;
     case ID_FOLDER_UNINDENT: case ID_ACCEL_UNINDENT: MoveSelected(Move::Unindent); break;
     case ID_FOLDER_EXIT: EndDialog(IDCANCEL); break;
-    case ID_OPTIONS_RUN_CMD: ToggleAddOn(AddOnRunCmd); break;
-    case ID_OPTIONS_COPY_PATHS: ToggleAddOn(AddOnCopyToClipboard); break;
-    case ID_OPTIONS_EDITOR: ToggleAddOn(AddOnNotepadView); break;
+    case ID_OPTIONS_RUN_CMD: ToggleAddOn(AddOnFlags::RunCmd); break;
+    case ID_OPTIONS_COPY_PATHS: ToggleAddOn(AddOnFlags::CopyToClipboard); break;
+    case ID_OPTIONS_EDITOR: ToggleAddOn(AddOnFlags::NotepadView); break;
     case ID_OPTIONS_OTHER_EDITOR: UseAnotherEditor(); break;
     case ID_OPTIONS_RESET_EDITOR: ResetTextEditor(); break;
     case ID_HELP_HOMEPAGE: OpenWebPage(DV_HOMEPAGE_URL); break;

@@ -27,11 +27,11 @@ void CManagerDlg::UpdatePasteItem(HMENU menu) {
 }
 
 void CManagerDlg::UpdateOptionsMenu(HMENU menu) {
-    const DWORD flags = ReadAddOnFlags();
+    const AddOnFlags flags = ReadAddOnFlags();
     auto check = [menu](UINT id, bool on) { ::CheckMenuItem(menu, id, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED)); };
-    check(ID_OPTIONS_EDITOR, (flags & AddOnNotepadView) != 0);
-    check(ID_OPTIONS_RUN_CMD, (flags & AddOnRunCmd) != 0);
-    check(ID_OPTIONS_COPY_PATHS, (flags & AddOnCopyToClipboard) != 0);
+    check(ID_OPTIONS_EDITOR, HasAddOn(flags, AddOnFlags::NotepadView));
+    check(ID_OPTIONS_RUN_CMD, HasAddOn(flags, AddOnFlags::RunCmd));
+    check(ID_OPTIONS_COPY_PATHS, HasAddOn(flags, AddOnFlags::CopyToClipboard));
 
     // "Reset" only when there is an editor of one's own to reset: a stored program that exists.
     wchar_t editor[kMaxText] = {};

@@ -3,6 +3,7 @@
 // into the host's menu; command dispatch, help texts and owner draw look its entries up by offset.
 #pragma once
 #include "common/text.h"
+#include "store/settings.h"
 #include <windows.h>
 #include <string>
 #include <vector>
@@ -65,7 +66,7 @@ struct MenuRequest {
     UINT lastId = 0;
     UINT flags = 0;  // CMF_*
     ImageStyle imageStyle = ImageStyle::OwnBitmap;
-    DWORD addOns = 0;  // AddOnFlags
+    AddOnFlags addOns = AddOnFlags::None;
     bool updateAvailable = false;
     bool firstPathIsFile = false;             // an existing file, not a folder
     bool foregroundOffersCopyPaths = false;   // the foreground window has no copy-paths command of its own

@@ -89,7 +89,7 @@ protected:
 
 TEST_F(MenuModelTest, WorkedExample) {
     Seed({L"Docs:2", L"-", L"Tools"});
-    request_.addOns = AddOnNotepadView | AddOnRunCmd | AddOnCopyToClipboard;
+    request_.addOns = AddOnFlags::NotepadView | AddOnFlags::RunCmd | AddOnFlags::CopyToClipboard;
     request_.foregroundOffersCopyPaths = true;
     MenuModel model = Build();
     EXPECT_EQ(Joined(Lines(model)), Joined({
@@ -145,7 +145,7 @@ TEST_F(MenuModelTest, NestingUpdateAndEmptyList) {
 TEST_F(MenuModelTest, ImagesPerWindowsGeneration) {
     Seed({L"Red:2", L"Plain"});
     request_.updateAvailable = true;
-    request_.addOns = AddOnRunCmd;
+    request_.addOns = AddOnFlags::RunCmd;
     const std::pair<ImageStyle, const wchar_t*> styles[] = {
         {ImageStyle::OwnBitmap, L"swatch/item update/item product/item prompt/mark"},
         {ImageStyle::Callback, L"swatch/drawn update/drawn product/drawn prompt/mark"},
@@ -226,7 +226,7 @@ TEST_F(MenuModelTest, FlagsRangeAndAddOnConditions) {
         EXPECT_EQ(host, c.hostEntries) << c.flags << " " << c.lastId;
     }
     // A background menu copies the folder's own path.
-    request_ = {100, 0x7FFF, CMF_CANRENAME, ImageStyle::OwnBitmap, AddOnCopyToClipboard, false, false, true};
+    request_ = {100, 0x7FFF, CMF_CANRENAME, ImageStyle::OwnBitmap, AddOnFlags::CopyToClipboard, false, false, true};
     EXPECT_TRUE(Build().ownPathOnly);
 }
 

@@ -10,29 +10,29 @@ namespace {
 class SettingsTest : public StoreTest {};
 
 TEST_F(SettingsTest, AddOnSwitchesCountOnlyAsDwordOne) {
-    EXPECT_EQ(0u, ReadAddOnFlags());
+    EXPECT_EQ(0u, DWORD(ReadAddOnFlags()));
     EXPECT_FALSE(KeyExists(kProductKeyPath));  // readers never create the key
 
     MakeKey(kAddOnsKeyPath);
-    EXPECT_EQ(0u, ReadAddOnFlags());
+    EXPECT_EQ(0u, DWORD(ReadAddOnFlags()));
     SetDword(kAddOnsKeyPath, L"NotepadView", 1);
     SetDword(kAddOnsKeyPath, L"RunCmd", 2);
     SetSz(kAddOnsKeyPath, L"CopyToClipboard", L"1");
-    EXPECT_EQ(DWORD(AddOnNotepadView), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::NotepadView), DWORD(ReadAddOnFlags()));
 
-    ToggleAddOn(AddOnRunCmd);  // 2 counts as off: becomes 1
+    ToggleAddOn(AddOnFlags::RunCmd);  // 2 counts as off: becomes 1
     ExpectStoredDword(kAddOnsKeyPath, L"RunCmd", 1);
-    ToggleAddOn(AddOnCopyToClipboard);  // the string is replaced by a DWORD
+    ToggleAddOn(AddOnFlags::CopyToClipboard);  // the string is replaced by a DWORD
     ExpectStoredDword(kAddOnsKeyPath, L"CopyToClipboard", 1);
-    ToggleAddOn(AddOnNotepadView);
+    ToggleAddOn(AddOnFlags::NotepadView);
     ExpectStoredDword(kAddOnsKeyPath, L"NotepadView", 0);
-    EXPECT_EQ(DWORD(AddOnRunCmd | AddOnCopyToClipboard), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::RunCmd | AddOnFlags::CopyToClipboard), DWORD(ReadAddOnFlags()));
 }
 
 TEST_F(SettingsTest, ToggleCreatesTheAddOnsKey) {
-    ToggleAddOn(AddOnCopyToClipboard);
+    ToggleAddOn(AddOnFlags::CopyToClipboard);
     ExpectStoredDword(kAddOnsKeyPath, L"CopyToClipboard", 1);
-    EXPECT_EQ(DWORD(AddOnCopyToClipboard), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::CopyToClipboard), DWORD(ReadAddOnFlags()));
 }
 
 TEST_F(SettingsTest, TextEditorFallsBackToNotepad) {

@@ -8,9 +8,27 @@
 #include <algorithm>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
 
-namespace manager_testing {
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::IsSeparatorTitle;
+using dv::store::ItemKeyPath;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReadManagerSize;
+using dv::store::ResetTextEditor;
+using dv::store::SameSubtrees;
+using dv::store::ToggleAddOn;
+using dv::store::WriteManagerSize;
+using dv::store::kItemsKeyPath;
+using dv::ui::GetShellIconIndex;
+using dv::ui::GetSmallSystemImageList;
+using dv::ui::MakeSwatchBitmaps;
+using dv::ui::ManagerAcceleratorsSuspended;
+using dv::ui::kSwatchCount;
+
+namespace testing {
 void (*WarningBeep)() = [] { ::MessageBeep(MB_ICONEXCLAMATION); };
 void (*StoreChangeSeen)() = [] {};
 }
@@ -519,7 +537,7 @@ LRESULT CManagerDlg::OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&) {
     storeWatcher_.Acknowledge();
     reloadPending_ = true;
     ReloadWhenIdle();
-    manager_testing::StoreChangeSeen();
+    testing::StoreChangeSeen();
     return 0;
 }
 
@@ -627,4 +645,4 @@ void CManagerDlg::ReloadTree() {
     if (HTREEITEM top = FindNodeByKeyPath(topPath)) TreeView_Select(tree_, top, TVGN_FIRSTVISIBLE);
 }
 
-} // namespace dv
+} // namespace dv::manager

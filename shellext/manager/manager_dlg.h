@@ -10,7 +10,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace dv {
+namespace dv::manager {
 
 class CManagerDlg final : public DialogImpl<CManagerDlg> {
 public:
@@ -51,7 +51,7 @@ public:
     static LRESULT CALLBACK ManagerAcceleratorHook(int code, WPARAM wParam, LPARAM lParam);
 
     // The tree node's text for a caption: a separator shows as a line of nine em dashes.
-    static const wchar_t* NodeText(const BookmarkItem& item) noexcept;
+    static const wchar_t* NodeText(const store::BookmarkItem& item) noexcept;
     // Caption order of the sort commands: only a-z fold to A-Z, then unsigned code units.
     static int CompareCaptions(const wchar_t* a, const wchar_t* b) noexcept;
 
@@ -96,8 +96,8 @@ private:
     HTREEITEM FindNodeByKeyPath(const std::wstring& keyPath) const;
 
     // Tree view.
-    HTREEITEM BuildNode(const BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
-    const BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
+    HTREEITEM BuildNode(const store::BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
+    const store::BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
     HTREEITEM Selection() const noexcept;
     void UpdateCommandStates();
     void EnableCommand(int controlId, UINT menuId, bool enable);
@@ -129,7 +129,7 @@ private:
     HIMAGELIST systemImages_ = nullptr;  // shared by the system; never destroyed here
     HWND tree_ = nullptr;
     unique_hfont arrowFont_;
-    BookmarkTreePtr bookmarks_;
+    store::BookmarkTreePtr bookmarks_;
     bool checkForUpdatesOnOpen_;
     unique_himagelist swatches_;
     int treeMarginX_ = 0, treeMarginY_ = 0;
@@ -146,9 +146,9 @@ private:
 
 // Hooks for tests: the warning sound of the impossible moves; a change of the store taken in (after
 // the view was brought in line, or the rebuild was put off).
-namespace manager_testing {
+namespace testing {
 extern void (*WarningBeep)();
 extern void (*StoreChangeSeen)();
 }
 
-} // namespace dv
+} // namespace dv::manager

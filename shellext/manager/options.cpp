@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
+
+using dv::store::AddOnFlags;
+using dv::store::ReadAddOnFlags;
+using dv::store::ReadTextEditor;
+using dv::store::WriteTextEditor;
+using dv::ui::ManagerAcceleratorsSuspension;
 
 LRESULT CManagerDlg::OnInitMenuPopup(UINT, WPARAM, LPARAM lParam, BOOL&) {
     if (HIWORD(lParam)) return 0;  // the window menu
@@ -85,4 +91,4 @@ void CManagerDlg::OpenWebPage(const wchar_t* address) {
     if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", address, static_cast<long>(result));
 }
 
-} // namespace dv
+} // namespace dv::manager

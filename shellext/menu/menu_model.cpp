@@ -10,7 +10,13 @@
 #include <cstdint>
 #include <unordered_set>
 
-namespace dv {
+namespace dv::menu {
+
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::CountDescendants;
+using dv::store::IsSeparatorTitle;
+using dv::ui::kSwatchCount;
 
 namespace {
 
@@ -261,4 +267,4 @@ MenuModel BuildMenuModel(const BookmarkItem* root, const MenuSelection& selectio
     return model;
 }
 
-} // namespace dv
+} // namespace dv::menu

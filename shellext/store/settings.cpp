@@ -4,7 +4,7 @@
 #include <climits>
 #include <cwchar>
 
-namespace dv {
+namespace dv::store {
 
 namespace {
 
@@ -126,4 +126,4 @@ void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* k
     WriteRegDword(key.get(), L"UpdateAvail", available ? 1 : 0);
 }
 
-} // namespace dv
+} // namespace dv::store

@@ -6,7 +6,7 @@
 #include "common/text.h"
 #include <windows.h>
 
-namespace dv {
+namespace dv::store {
 
 // Under HKEY_CURRENT_USER.
 constexpr wchar_t kProductKeyPath[] = L"Software\\Ostrelan\\Dirvane";
@@ -64,4 +64,4 @@ void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* k
 bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath = kProductKeyPath) noexcept;
 bool WasUpdateCheckedToday(const wchar_t* keyPath = kProductKeyPath) noexcept;
 
-} // namespace dv
+} // namespace dv::store

@@ -11,6 +11,23 @@
 #include "store/settings.h"
 #include <gtest/gtest.h>
 
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReleaseBookmarkTree;
+using dv::ui::ConfirmRemoval;
+using dv::menu::BuildMenuModel;
+using dv::menu::CDirvaneContextMenu;
+using dv::menu::EntryKind;
+using dv::menu::ImageKind;
+using dv::menu::ImageStyle;
+using dv::menu::MenuEntry;
+using dv::menu::MenuModel;
+using dv::menu::MenuRequest;
+using dv::menu::MenuSelection;
+using dv::menu::kHostMenu;
+
 using namespace dv;
 using namespace menutest;
 
@@ -210,7 +227,7 @@ TEST_F(MenuModelTest, FlagsRangeAndAddOnConditions) {
     for (const Case& c : cases) {
         request_.flags = c.flags;
         request_.lastId = c.lastId;
-        request_.addOns = c.addOns;
+        request_.addOns = AddOnFlags(c.addOns);
         request_.firstPathIsFile = c.file;
         request_.foregroundOffersCopyPaths = c.foreground;
         Select({c.firstPath}, L"Work");

@@ -2,6 +2,23 @@
 #include "store_registry.h"
 #include "store/settings.h"
 
+using dv::store::AddOnFlags;
+using dv::store::ReadAddOnFlags;
+using dv::store::ReadManagerSize;
+using dv::store::ReadTextEditor;
+using dv::store::ReadUpdateAvailable;
+using dv::store::ResetTextEditor;
+using dv::store::TextEditorProgram;
+using dv::store::ToggleAddOn;
+using dv::store::WasUpdateCheckedOn;
+using dv::store::WasUpdateCheckedToday;
+using dv::store::WriteManagerSize;
+using dv::store::WriteTextEditor;
+using dv::store::WriteUpdateState;
+using dv::store::kAddOnsKeyPath;
+using dv::store::kDefaultTextEditor;
+using dv::store::kProductKeyPath;
+
 using namespace dv;
 using namespace storetest;
 

@@ -11,6 +11,25 @@
 #include <gtest/gtest.h>
 #include <chrono>
 
+using dv::store::kProductKeyPath;
+using dv::updater::BuildUpdateRequestUrl;
+using dv::updater::CUpdater;
+using dv::updater::CUpdaterBindStatusCallback;
+using dv::updater::DecodeReplyText;
+using dv::updater::DefaultUpdateServer;
+using dv::updater::HashBytes;
+using dv::updater::IsAllowedDownloadUrl;
+using dv::updater::IsNewerVersion;
+using dv::updater::ModuleVersion;
+using dv::updater::ParseSha256Hex;
+using dv::updater::ParseUpdateReply;
+using dv::updater::ParseVersion;
+using dv::updater::ReduceToBareFileName;
+using dv::updater::Sha256Hex;
+using dv::updater::UpdateReply;
+using dv::updater::UpdaterOfferProblem;
+using dv::updater::UpdaterPhase;
+
 using namespace dv;
 using namespace updtest;
 using Clock = std::chrono::steady_clock;

@@ -18,6 +18,11 @@
 #include <string>
 #include <vector>
 
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::kItemsKeyPath;
+
 using namespace dv;
 
 namespace {

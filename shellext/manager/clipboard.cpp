@@ -8,7 +8,7 @@
 #include <shlwapi.h>
 #include <algorithm>
 
-namespace dv {
+namespace dv::manager {
 
 namespace {
 
@@ -60,4 +60,4 @@ bool ClipboardOffersFolderPaths() {
     return false;
 }
 
-} // namespace dv
+} // namespace dv::manager

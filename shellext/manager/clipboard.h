@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
 
 // The folders of the file list on the Clipboard (a file stands for the folder that holds it; a
 // trailing backslash is dropped except on a drive root), sorted by code unit and without repeats.
@@ -14,4 +14,4 @@ bool GetClipboardFolderPaths(std::vector<std::wstring>& paths);
 // never the disk or the network, so that a menu opens at once whatever the list names.
 bool ClipboardOffersFolderPaths();
 
-} // namespace dv
+} // namespace dv::manager

@@ -6,7 +6,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 
-namespace dv {
+namespace dv::manager {
 
 namespace {
 
@@ -74,12 +74,12 @@ void OpenManager(HWND owner, bool startUpdateCheck) noexcept {
     ::InterlockedExchange(&g_managerOpen, 0);
 }
 
-} // namespace dv
+} // namespace dv::manager
 
 extern "C" void CALLBACK Configure(HWND, HINSTANCE, LPSTR, int) {
     // Programs such as rundll32 start no OLE; the Clipboard and the folder browser need it.
     // A thread that has it already keeps it as it is.
     const HRESULT ole = ::OleInitialize(nullptr);
-    dv::OpenManager(::GetActiveWindow(), false);
+    dv::manager::OpenManager(::GetActiveWindow(), false);
     if (SUCCEEDED(ole)) ::OleUninitialize();
 }

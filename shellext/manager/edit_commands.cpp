@@ -11,7 +11,15 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
+
+using dv::store::BookmarkItem;
+using dv::store::IsSeparatorTitle;
+using dv::store::ItemKeyPath;
+using dv::store::kMoveToEnd;
+using dv::ui::ConfirmRemoval;
+using dv::ui::GetShellIconIndex;
+using dv::ui::ManagerAcceleratorsSuspension;
 
 namespace {
 
@@ -125,7 +133,7 @@ void CManagerDlg::MoveSelected(Move move) {
     case Move::Indent: {
         HTREEITEM previous = TreeView_GetPrevSibling(tree_, node);
         if (!previous) {
-            manager_testing::WarningBeep();
+            testing::WarningBeep();
             return;
         }
         newParent = ItemOf(previous);
@@ -137,7 +145,7 @@ void CManagerDlg::MoveSelected(Move move) {
     }
     case Move::Unindent: {
         if (!parentNode || !parent->parent) {
-            manager_testing::WarningBeep();
+            testing::WarningBeep();
             return;
         }
         newParent = parent->parent.get();
@@ -207,4 +215,4 @@ void CManagerDlg::PasteFromExplorer() {
     }
 }
 
-} // namespace dv
+} // namespace dv::manager

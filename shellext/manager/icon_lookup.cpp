@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
 
 namespace {
 
@@ -34,7 +34,7 @@ int LookUpIcon(const std::wstring& address, int genericFolder) {
         const wchar_t root[] = {address[0], L':', L'\\', 0};
         if (::GetDriveTypeW(root) == DRIVE_REMOTE) return genericFolder;
     }
-    return GetShellIconIndex(address.c_str());
+    return ui::GetShellIconIndex(address.c_str());
 }
 
 struct Lock {
@@ -175,4 +175,4 @@ bool IconLookup::TakeResults() {
     return !results.empty();
 }
 
-} // namespace dv
+} // namespace dv::manager

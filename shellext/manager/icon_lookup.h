@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-namespace dv {
+namespace dv::manager {
 
 // Whether the address's own icon may be asked of the shell at all (on the worker): a folder below
 // a share (\\server\share\folder) is a folder, and asking about it may wait on the network.
@@ -51,4 +51,4 @@ private:
     HIMAGELIST systemImages_ = nullptr;
 };
 
-} // namespace dv
+} // namespace dv::manager

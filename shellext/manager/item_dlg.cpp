@@ -4,7 +4,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
-namespace dv {
+namespace dv::manager {
 
 namespace {
 
@@ -93,4 +93,4 @@ LRESULT CItemEditDlg::OnBrowseFolder(WORD, WORD, HWND, BOOL&) {
     return 0;
 }
 
-} // namespace dv
+} // namespace dv::manager

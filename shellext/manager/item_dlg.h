@@ -6,7 +6,7 @@
 #include "res/resource.h"
 #include <string>
 
-namespace dv {
+namespace dv::manager {
 
 class CItemEditDlg final : public DialogImpl<CItemEditDlg> {
 public:
@@ -43,4 +43,4 @@ private:
     void UpdateOkButton();
 };
 
-} // namespace dv
+} // namespace dv::manager

@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-namespace dv {
+namespace dv::manager {
 
 // Opens the manager modally on the calling thread, owned by owner (may be null); returns when the
 // user closes it. With startUpdateCheck the update dialog opens over it at once. While a manager of
@@ -12,7 +12,7 @@ void OpenManager(HWND owner, bool startUpdateCheck) noexcept;
 // "Check for Updates": shows the update dialog modally over the manager window.
 void ShowUpdateCheck(HWND manager) noexcept;
 
-} // namespace dv
+} // namespace dv::manager
 
 // The DLL's export: opens the manager from any program (`rundll32 Dirvane.dll,Configure`).
 // Its arguments are ignored.

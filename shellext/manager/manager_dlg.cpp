@@ -8,9 +8,27 @@
 #include <algorithm>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
 
-namespace manager_testing {
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::IsSeparatorTitle;
+using dv::store::ItemKeyPath;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReadManagerSize;
+using dv::store::ResetTextEditor;
+using dv::store::SameSubtrees;
+using dv::store::ToggleAddOn;
+using dv::store::WriteManagerSize;
+using dv::store::kItemsKeyPath;
+using dv::ui::GetShellIconIndex;
+using dv::ui::GetSmallSystemImageList;
+using dv::ui::MakeSwatchBitmaps;
+using dv::ui::ManagerAcceleratorsSuspended;
+using dv::ui::kSwatchCount;
+
+namespace testing {
 void (*WarningBeep)() = [] { ::MessageBeep(MB_ICONEXCLAMATION); };
 void (*StoreChangeSeen)() = [] {};
 }
@@ -428,9 +446,9 @@ LRESULT CManagerDlg::OnCommand(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
     case ID_FOLDER_INDENT: case ID_ACCEL_INDENT: MoveSelected(Move::Indent); break;
     case ID_FOLDER_UNINDENT: case ID_ACCEL_UNINDENT: MoveSelected(Move::Unindent); break;
     case ID_FOLDER_EXIT: EndDialog(IDCANCEL); break;
-    case ID_OPTIONS_RUN_CMD: ToggleAddOn(AddOnRunCmd); break;
-    case ID_OPTIONS_COPY_PATHS: ToggleAddOn(AddOnCopyToClipboard); break;
-    case ID_OPTIONS_EDITOR: ToggleAddOn(AddOnNotepadView); break;
+    case ID_OPTIONS_RUN_CMD: ToggleAddOn(AddOnFlags::RunCmd); break;
+    case ID_OPTIONS_COPY_PATHS: ToggleAddOn(AddOnFlags::CopyToClipboard); break;
+    case ID_OPTIONS_EDITOR: ToggleAddOn(AddOnFlags::NotepadView); break;
     case ID_OPTIONS_OTHER_EDITOR: UseAnotherEditor(); break;
     case ID_OPTIONS_RESET_EDITOR: ResetTextEditor(); break;
     case ID_HELP_HOMEPAGE: OpenWebPage(DV_HOMEPAGE_URL); break;
@@ -542,7 +560,7 @@ LRESULT CManagerDlg::OnStoreChanged(UINT, WPARAM, LPARAM, BOOL&) {
     storeWatcher_.Acknowledge();
     reloadPending_ = true;
     ReloadWhenIdle();
-    manager_testing::StoreChangeSeen();
+    testing::StoreChangeSeen();
     return 0;
 }
 
@@ -630,4 +648,4 @@ void CManagerDlg::ReloadTree() {
     if (HTREEITEM top = FindNodeByKeyPath(topPath)) TreeView_Select(tree_, top, TVGN_FIRSTVISIBLE);
 }
 
-} // namespace dv
+} // namespace dv::manager

@@ -11,7 +11,7 @@
 #include <string>
 #include <unordered_map>
 
-namespace dv {
+namespace dv::manager {
 
 class CManagerDlg final : public DialogImpl<CManagerDlg> {
 public:
@@ -54,7 +54,7 @@ public:
     static LRESULT CALLBACK ManagerAcceleratorHook(int code, WPARAM wParam, LPARAM lParam);
 
     // The tree node's text for a caption: a separator shows as a line of nine em dashes.
-    static const wchar_t* NodeText(const BookmarkItem& item) noexcept;
+    static const wchar_t* NodeText(const store::BookmarkItem& item) noexcept;
     // Caption order of the sort commands: only a-z fold to A-Z, then unsigned code units.
     static int CompareCaptions(const wchar_t* a, const wchar_t* b) noexcept;
 
@@ -103,10 +103,10 @@ private:
     HTREEITEM FindNodeByKeyPath(const std::wstring& keyPath) const;
 
     // Tree view.
-    HTREEITEM BuildNode(const BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
+    HTREEITEM BuildNode(const store::BookmarkItem& item, HTREEITEM parent, HTREEITEM insertAfter);
     // A separator has no icon; any other node asks for its icon when it is drawn.
-    static void SetNodeImages(TVITEMW& node, const BookmarkItem& item) noexcept;
-    const BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
+    static void SetNodeImages(TVITEMW& node, const store::BookmarkItem& item) noexcept;
+    const store::BookmarkItem* ItemOf(HTREEITEM node) const noexcept;
     HTREEITEM Selection() const noexcept;
     void UpdateCommandStates();
     void EnableCommand(int controlId, UINT menuId, bool enable);
@@ -138,7 +138,7 @@ private:
     HIMAGELIST systemImages_ = nullptr;  // shared by the system; never destroyed here
     HWND tree_ = nullptr;
     unique_hfont arrowFont_;
-    BookmarkTreePtr bookmarks_;
+    store::BookmarkTreePtr bookmarks_;
     bool checkForUpdatesOnOpen_;
     unique_himagelist swatches_;
     int treeMarginX_ = 0, treeMarginY_ = 0;
@@ -154,9 +154,9 @@ private:
 
 // Hooks for tests: the warning sound of the impossible moves; a change of the store taken in (after
 // the view was brought in line, or the rebuild was put off).
-namespace manager_testing {
+namespace testing {
 extern void (*WarningBeep)();
 extern void (*StoreChangeSeen)();
 }
 
-} // namespace dv
+} // namespace dv::manager

@@ -11,7 +11,13 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::manager {
+
+using dv::store::AddOnFlags;
+using dv::store::ReadAddOnFlags;
+using dv::store::ReadTextEditor;
+using dv::store::WriteTextEditor;
+using dv::ui::ManagerAcceleratorsSuspension;
 
 LRESULT CManagerDlg::OnInitMenuPopup(UINT, WPARAM, LPARAM lParam, BOOL&) {
     if (HIWORD(lParam)) return 0;  // the window menu
@@ -27,11 +33,11 @@ void CManagerDlg::UpdatePasteItem(HMENU menu) {
 }
 
 void CManagerDlg::UpdateOptionsMenu(HMENU menu) {
-    const DWORD flags = ReadAddOnFlags();
+    const AddOnFlags flags = ReadAddOnFlags();
     auto check = [menu](UINT id, bool on) { ::CheckMenuItem(menu, id, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED)); };
-    check(ID_OPTIONS_EDITOR, (flags & AddOnNotepadView) != 0);
-    check(ID_OPTIONS_RUN_CMD, (flags & AddOnRunCmd) != 0);
-    check(ID_OPTIONS_COPY_PATHS, (flags & AddOnCopyToClipboard) != 0);
+    check(ID_OPTIONS_EDITOR, HasAddOn(flags, AddOnFlags::NotepadView));
+    check(ID_OPTIONS_RUN_CMD, HasAddOn(flags, AddOnFlags::RunCmd));
+    check(ID_OPTIONS_COPY_PATHS, HasAddOn(flags, AddOnFlags::CopyToClipboard));
 
     // "Reset" only when there is an editor of one's own to reset: a stored program that exists.
     wchar_t editor[kMaxText] = {};
@@ -85,4 +91,4 @@ void CManagerDlg::OpenWebPage(const wchar_t* address) {
     if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", address, static_cast<long>(result));
 }
 
-} // namespace dv
+} // namespace dv::manager

@@ -2,7 +2,7 @@
 #include "common/trace.h"
 #include "common/registry.h"
 
-namespace dv {
+namespace dv::manager {
 
 namespace {
 
@@ -84,4 +84,4 @@ void StoreWatcher::Watch() noexcept {
     }
 }
 
-} // namespace dv
+} // namespace dv::manager

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <string>
 
-namespace dv {
+namespace dv::manager {
 
 class StoreWatcher {
 public:
@@ -37,4 +37,4 @@ private:
     volatile LONG posted_ = 0;
 };
 
-} // namespace dv
+} // namespace dv::manager

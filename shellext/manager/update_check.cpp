@@ -2,9 +2,11 @@
 #include "manager.h"
 #include "updater/updater_dlg.h"
 
-namespace dv {
+namespace dv::manager {
+
+using dv::updater::ShowUpdaterDialog;
 
 // The update dialog runs modally over the manager and suspends its shortcuts while it is open.
 void ShowUpdateCheck(HWND manager) noexcept { ShowUpdaterDialog(manager); }
 
-} // namespace dv
+} // namespace dv::manager

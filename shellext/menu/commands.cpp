@@ -11,7 +11,10 @@
 #include <shlwapi.h>
 #include <algorithm>
 
-namespace dv {
+namespace dv::menu {
+
+using dv::store::TextEditorProgram;
+using dv::store::kDefaultTextEditor;
 
 namespace {
 
@@ -223,4 +226,4 @@ void CopyTextToClipboard(const std::wstring& text) {
     ::CloseClipboard();
 }
 
-} // namespace dv
+} // namespace dv::menu

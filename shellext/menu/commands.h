@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <string>
 
-namespace dv {
+namespace dv::menu {
 
 // True when both paths name the same folder or one lies inside the other, compared by whole path
 // components with letter case ignored: C:\Data and C:\data\Reports are, C:\Data and C:\Database not.
@@ -40,4 +40,4 @@ bool CopySelectionFromView();
 // Puts text on the Clipboard as Unicode text; nothing for an empty text.
 void CopyTextToClipboard(const std::wstring& text);
 
-} // namespace dv
+} // namespace dv::menu

@@ -11,7 +11,16 @@
 #include "common/system.h"
 #include <shlwapi.h>
 
-namespace dv {
+namespace dv::menu {
+
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReadUpdateAvailable;
+using dv::store::ReleaseBookmarkTree;
+using dv::store::WasUpdateCheckedToday;
+using dv::store::kProductKeyPath;
+using dv::ui::ConfirmRemoval;
+using dv::updater::CUpdater;
 
 namespace {
 
@@ -47,7 +56,7 @@ bool CDirvaneContextMenu::UpdateIsAvailable() {
 }
 
 void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {
-    dv::OpenManager(owner, updateRequested);
+    dv::manager::OpenManager(owner, updateRequested);
 }
 
 void CDirvaneContextMenu::ToggleBookmark(HWND owner) {
@@ -151,4 +160,4 @@ STDMETHODIMP CDirvaneContextMenu::HandleMenuMsg2(UINT msg, WPARAM, LPARAM lParam
     return S_OK;
 }
 
-} // namespace dv
+} // namespace dv::menu

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::menu {
 
 class CDirvaneContextMenu : public IShellExtInit, public IContextMenu3 {
 public:
@@ -62,7 +62,7 @@ protected:
 private:
     MenuSelection selection_;
     MenuModel model_;
-    std::unique_ptr<CUpdater> updater_;  // its destruction only signals the background check to stop
+    std::unique_ptr<updater::CUpdater> updater_;  // its destruction only signals the background check to stop
 };
 
 // True when some item of menu has a caption containing text (case-sensitive, "&" included).
@@ -80,4 +80,4 @@ void DisplayNameOf(const wchar_t* path, wchar_t (&name)[kMaxText]);
 // Sorts paths in descending order, only A-Z folded, and removes entries that compare equal.
 void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths);
 
-} // namespace dv
+} // namespace dv::menu

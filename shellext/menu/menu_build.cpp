@@ -9,7 +9,12 @@
 #include "common/system.h"
 #include <shlwapi.h>
 
-namespace dv {
+namespace dv::menu {
+
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReadAddOnFlags;
+using dv::store::ReleaseBookmarkTree;
 
 namespace {
 
@@ -71,4 +76,4 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, model_.UsedIds());
 }
 
-} // namespace dv
+} // namespace dv::menu

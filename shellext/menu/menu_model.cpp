@@ -10,7 +10,13 @@
 #include <cstdint>
 #include <unordered_set>
 
-namespace dv {
+namespace dv::menu {
+
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::CountDescendants;
+using dv::store::IsSeparatorTitle;
+using dv::ui::kSwatchCount;
 
 namespace {
 
@@ -187,9 +193,9 @@ MenuModel BuildMenuModel(const BookmarkItem* root, const MenuSelection& selectio
     if (!MenuWanted(flags) || selection.count == 0) return model;
 
     const bool offerEditor =
-        (request.addOns & AddOnNotepadView) && selection.count == 1 && request.firstPathIsFile;
-    const bool offerCopyPaths = (request.addOns & AddOnCopyToClipboard) && request.foregroundOffersCopyPaths;
-    const bool offerCommandPrompt = (request.addOns & AddOnRunCmd) && !IsNamespacePath(selection.firstPath);
+        HasAddOn(request.addOns, AddOnFlags::NotepadView) && selection.count == 1 && request.firstPathIsFile;
+    const bool offerCopyPaths = HasAddOn(request.addOns, AddOnFlags::CopyToClipboard) && request.foregroundOffersCopyPaths;
+    const bool offerCommandPrompt = HasAddOn(request.addOns, AddOnFlags::RunCmd) && !IsNamespacePath(selection.firstPath);
     const bool update = request.updateAvailable;
 
     // The identifiers the fixed items need; the bookmarks get what is left of the shell's range.
@@ -261,4 +267,4 @@ MenuModel BuildMenuModel(const BookmarkItem* root, const MenuSelection& selectio
     return model;
 }
 
-} // namespace dv
+} // namespace dv::menu

@@ -3,13 +3,16 @@
 // into the host's menu; command dispatch, help texts and owner draw look its entries up by offset.
 #pragma once
 #include "common/text.h"
+#include "store/settings.h"
 #include <windows.h>
 #include <string>
 #include <vector>
 
-namespace dv {
-
+namespace dv::store {
 struct BookmarkItem;
+}
+
+namespace dv::menu {
 
 constexpr UINT kNoCommand = 0xFFFFFFFF;
 
@@ -65,7 +68,7 @@ struct MenuRequest {
     UINT lastId = 0;
     UINT flags = 0;  // CMF_*
     ImageStyle imageStyle = ImageStyle::OwnBitmap;
-    DWORD addOns = 0;  // AddOnFlags
+    store::AddOnFlags addOns = store::AddOnFlags::None;
     bool updateAvailable = false;
     bool firstPathIsFile = false;             // an existing file, not a folder
     bool foregroundOffersCopyPaths = false;   // the foreground window has no copy-paths command of its own
@@ -96,11 +99,11 @@ bool MenuWanted(UINT flags);
 
 // The menu for one right-click. root may be null (the store could not be read); an empty model
 // when the flags ask for no items, the selection is empty or the shell's range is too small.
-MenuModel BuildMenuModel(const BookmarkItem* root, const MenuSelection& selection, const MenuRequest& request);
+MenuModel BuildMenuModel(const store::BookmarkItem* root, const MenuSelection& selection, const MenuRequest& request);
 
 // True for the entries the host draws through the handler when their image is owner drawn.
 inline bool HasDrawnImage(const MenuEntry& entry) {
     return entry.kind == EntryKind::Top || entry.kind == EntryKind::Update || entry.image == ImageKind::Swatch;
 }
 
-} // namespace dv
+} // namespace dv::menu

@@ -6,7 +6,13 @@
 #include <new>
 #include "res/resource.h"
 
-namespace dv {
+namespace dv::menu {
+
+using dv::ui::ColorOfIndex;
+using dv::ui::IconToAlphaBitmap;
+using dv::ui::MakeSwatchBitmaps;
+using dv::ui::kSwatchCount;
+using dv::ui::kSwatchSize;
 
 namespace {
 
@@ -177,4 +183,4 @@ bool DrawMenuItem(const MenuModel& model, const MenuImages* images, const DRAWIT
     return true;
 }
 
-} // namespace dv
+} // namespace dv::menu

@@ -6,7 +6,7 @@
 #include "common/handles.h"
 #include <windows.h>
 
-namespace dv {
+namespace dv::menu {
 
 // The menu's images: the product and update icons, their alpha bitmaps (Vista on), the colour
 // swatches and the marks. A resource that cannot be loaded leaves its image empty.
@@ -24,7 +24,7 @@ public:
 private:
     unique_hicon productIcon_, updateIcon_;
     unique_hbitmap productBitmap_, updateBitmap_;
-    unique_hbitmap swatches_[kSwatchCount];
+    unique_hbitmap swatches_[ui::kSwatchCount];
     unique_hbitmap classicMark_, editorMark_, copyPathsMark_, commandPromptMark_;
 };
 
@@ -49,4 +49,4 @@ void RenderMenu(const MenuModel& model, const MenuImages* images, HMENU host, UI
 bool MeasureMenuItem(const MenuModel& model, MEASUREITEMSTRUCT& measure);
 bool DrawMenuItem(const MenuModel& model, const MenuImages* images, const DRAWITEMSTRUCT& draw);
 
-} // namespace dv
+} // namespace dv::menu

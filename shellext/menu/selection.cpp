@@ -6,7 +6,7 @@
 #include <shlwapi.h>
 #include <algorithm>
 
-namespace dv {
+namespace dv::menu {
 
 namespace {
 
@@ -186,4 +186,4 @@ STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObje
     }
 }
 
-} // namespace dv
+} // namespace dv::menu

@@ -1,8 +1,8 @@
 #pragma once
 #include <windows.h>
 
-namespace dv {
+namespace dv::module {
 // {5E2A7C41-3B9D-4F08-A6C2-71D0E4B98F35}
 constexpr CLSID CLSID_DirvaneContextMenu = {0x5E2A7C41, 0x3B9D, 0x4F08, {0xA6, 0xC2, 0x71, 0xD0, 0xE4, 0xB9, 0x8F, 0x35}};
 constexpr const wchar_t kDirvaneAppId[] = L"{B18D2F6E-9A47-4C3B-8E05-2F6A9C7D14E0}";
-} // namespace dv
+} // namespace dv::module

@@ -5,7 +5,12 @@
 #include "menu/context_menu.h"
 #include "res/resource.h"
 
+using dv::menu::CDirvaneContextMenu;
+using dv::menu::FreeMenuImagesAtUnload;
+using dv::menu::FreeMenuImagesIfUnused;
+
 using namespace dv;
+using namespace dv::module;
 
 namespace {
 

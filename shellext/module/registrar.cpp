@@ -4,7 +4,7 @@
 #include <shlwapi.h>
 #include <cwctype>
 
-namespace dv {
+namespace dv::module {
 
 namespace {
 
@@ -295,4 +295,4 @@ HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
     }
 }
 
-} // namespace dv
+} // namespace dv::module

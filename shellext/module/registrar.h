@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace dv {
+namespace dv::module {
 
 using ScriptReplacements = std::vector<std::pair<std::wstring, std::wstring>>;
 
@@ -24,4 +24,4 @@ HRESULT RunRegistryScript(const std::wstring& script, ScriptMode mode, const Scr
 HRESULT RunRegistryResource(HMODULE module, UINT resourceId, ScriptMode mode,
                             const ScriptReplacements& replacements, HKEY classesRoot = HKEY_CLASSES_ROOT);
 
-} // namespace dv
+} // namespace dv::module

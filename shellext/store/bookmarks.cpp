@@ -7,7 +7,7 @@
 #include <cwchar>
 #include <unordered_set>
 
-namespace dv {
+namespace dv::store {
 
 const BookmarkItem kMoveToEnd{};
 
@@ -571,4 +571,4 @@ const BookmarkItem* RootOf(const BookmarkItem& item) noexcept {
     return p;
 }
 
-} // namespace dv
+} // namespace dv::store

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::store {
 
 // The tree's root key under HKEY_CURRENT_USER; it holds no values of its own.
 constexpr wchar_t kItemsKeyPath[] = L"Software\\Ostrelan\\Dirvane\\Items";
@@ -133,4 +133,4 @@ size_t CountDescendants(const BookmarkItem& item) noexcept;
 // The topmost ancestor: the tree's root item.
 const BookmarkItem* RootOf(const BookmarkItem& item) noexcept;
 
-} // namespace dv
+} // namespace dv::store

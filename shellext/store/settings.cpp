@@ -4,36 +4,36 @@
 #include <climits>
 #include <cwchar>
 
-namespace dv {
+namespace dv::store {
 
 namespace {
 
-const wchar_t* AddOnValueName(DWORD flag) noexcept {
-    switch (flag) {
-    case AddOnNotepadView: return L"NotepadView";
-    case AddOnRunCmd: return L"RunCmd";
-    case AddOnCopyToClipboard: return L"CopyToClipboard";
+const wchar_t* AddOnValueName(AddOnFlags addOn) noexcept {
+    switch (addOn) {
+    case AddOnFlags::NotepadView: return L"NotepadView";
+    case AddOnFlags::RunCmd: return L"RunCmd";
+    case AddOnFlags::CopyToClipboard: return L"CopyToClipboard";
     default: return nullptr;
     }
 }
 
 } // namespace
 
-DWORD ReadAddOnFlags() noexcept {
+AddOnFlags ReadAddOnFlags() noexcept {
     unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath, KEY_READ);
-    if (!key) return 0;
-    DWORD flags = 0;
-    for (DWORD flag : {AddOnNotepadView, AddOnRunCmd, AddOnCopyToClipboard}) {
+    if (!key) return AddOnFlags::None;
+    AddOnFlags flags = AddOnFlags::None;
+    for (AddOnFlags addOn : {AddOnFlags::NotepadView, AddOnFlags::RunCmd, AddOnFlags::CopyToClipboard}) {
         DWORD value = 0;
-        if (ReadRegDword(key.get(), AddOnValueName(flag), value) && value == 1) flags |= flag;
+        if (ReadRegDword(key.get(), AddOnValueName(addOn), value) && value == 1) flags |= addOn;
     }
     return flags;
 }
 
-void ToggleAddOn(DWORD flag) noexcept {
-    const wchar_t* name = AddOnValueName(flag);
+void ToggleAddOn(AddOnFlags addOn) noexcept {
+    const wchar_t* name = AddOnValueName(addOn);
     if (!name) return;
-    const bool wasOn = (ReadAddOnFlags() & flag) != 0;
+    const bool wasOn = HasAddOn(ReadAddOnFlags(), addOn);
     unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath, KEY_READ | KEY_WRITE);
     if (key) WriteRegDword(key.get(), name, wasOn ? 0 : 1);
 }
@@ -126,4 +126,4 @@ void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* k
     WriteRegDword(key.get(), L"UpdateAvail", available ? 1 : 0);
 }
 
-} // namespace dv
+} // namespace dv::store

@@ -6,24 +6,33 @@
 #include "common/text.h"
 #include <windows.h>
 
-namespace dv {
+namespace dv::store {
 
 // Under HKEY_CURRENT_USER.
 constexpr wchar_t kProductKeyPath[] = L"Software\\Ostrelan\\Dirvane";
 constexpr wchar_t kAddOnsKeyPath[] = L"Software\\Ostrelan\\Dirvane\\AddOns";
 
-// The add-on switches as one bit set.
-enum AddOnFlags : DWORD {
-    AddOnNotepadView = 0x1,        // "NotepadView": "Open in Editor"
-    AddOnRunCmd = 0x10,            // "RunCmd": "Command prompt from this folder"
-    AddOnCopyToClipboard = 0x100,  // "CopyToClipboard": "Copy paths to Clipboard"
+// The add-on switches as one bit set; the values are the ones earlier versions stored and compared.
+enum class AddOnFlags : DWORD {
+    None = 0,
+    NotepadView = 0x1,        // "NotepadView": "Open in Editor"
+    RunCmd = 0x10,            // "RunCmd": "Command prompt from this folder"
+    CopyToClipboard = 0x100,  // "CopyToClipboard": "Copy paths to Clipboard"
 };
+constexpr AddOnFlags operator|(AddOnFlags a, AddOnFlags b) noexcept {
+    return AddOnFlags(DWORD(a) | DWORD(b));
+}
+constexpr AddOnFlags& operator|=(AddOnFlags& a, AddOnFlags b) noexcept { return a = a | b; }
+// True when every switch of addOn is on in flags.
+constexpr bool HasAddOn(AddOnFlags flags, AddOnFlags addOn) noexcept {
+    return addOn != AddOnFlags::None && (DWORD(flags) & DWORD(addOn)) == DWORD(addOn);
+}
 
 // The switches that are on. A switch is on only as a REG_DWORD of exactly 1; the key is never created.
-DWORD ReadAddOnFlags() noexcept;
-// Flips one switch (a single AddOnFlags bit): writes 1 when it was off, 0 when it was on.
+AddOnFlags ReadAddOnFlags() noexcept;
+// Flips one switch (a single AddOnFlags value): writes 1 when it was off, 0 when it was on.
 // Creates the AddOns key when missing.
-void ToggleAddOn(DWORD flag) noexcept;
+void ToggleAddOn(AddOnFlags addOn) noexcept;
 
 constexpr wchar_t kDefaultTextEditor[] = L"notepad.exe";
 // Reads "TextEditor" into editor, creating the product key when missing as the editor's readers do.
@@ -55,4 +64,4 @@ void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* k
 bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath = kProductKeyPath) noexcept;
 bool WasUpdateCheckedToday(const wchar_t* keyPath = kProductKeyPath) noexcept;
 
-} // namespace dv
+} // namespace dv::store

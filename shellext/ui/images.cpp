@@ -6,7 +6,7 @@
 #include <uxtheme.h>
 #include <string>
 
-namespace dv {
+namespace dv::ui {
 
 namespace {
 
@@ -186,4 +186,4 @@ int GetShellIconIndex(const wchar_t* path) {
     return info.iIcon;
 }
 
-} // namespace dv
+} // namespace dv::ui

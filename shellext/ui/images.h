@@ -7,10 +7,10 @@
 #include <commctrl.h>
 #include <cstddef>
 
-namespace dv {
+namespace dv::ui {
 
 // One swatch per colour index: 0 (none) to 10.
-constexpr size_t kSwatchCount = kColorCount;
+constexpr size_t kSwatchCount = store::kColorCount;
 // Side of a swatch in pixels.
 constexpr int kSwatchSize = 14;
 
@@ -34,4 +34,4 @@ HIMAGELIST GetSmallSystemImageList();
 // Index of the path's small icon in that list (file-system or namespace path); 0 when it cannot.
 int GetShellIconIndex(const wchar_t* path);
 
-} // namespace dv
+} // namespace dv::ui

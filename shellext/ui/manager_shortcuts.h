@@ -2,7 +2,7 @@
 // own dialogs, the update dialog) share this flag within one process.
 #pragma once
 
-namespace dv {
+namespace dv::ui {
 
 // True while a modal window is open over the bookmark manager (item dialog, confirmations, file
 // dialogs, the update dialog): the manager's shortcut hook then leaves keystrokes alone.
@@ -22,4 +22,4 @@ private:
     bool previous_;
 };
 
-} // namespace dv
+} // namespace dv::ui

@@ -5,7 +5,7 @@
 #include <climits>
 #include <string>
 
-namespace dv {
+namespace dv::ui {
 
 bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more) {
     std::wstring text = more == 0 ? FormatText(LoadResString(IDS_CONFIRM_REMOVAL).c_str(), name ? name : L"")
@@ -14,4 +14,4 @@ bool ConfirmRemoval(HWND owner, const wchar_t* name, size_t more) {
     return ::MessageBoxW(owner, text.c_str(), L"Remove Item - Dirvane", MB_YESNO | MB_ICONEXCLAMATION) == IDYES;
 }
 
-} // namespace dv
+} // namespace dv::ui

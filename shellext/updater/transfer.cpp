@@ -7,7 +7,7 @@
 #include <bcrypt.h>
 #include <string>
 
-namespace dv {
+namespace dv::updater {
 
 namespace {
 
@@ -205,4 +205,4 @@ bool HashBytes(const void* data, size_t size, unsigned char (&digest)[32]) noexc
     return hash.Add(data, size) && hash.Finish(digest);
 }
 
-} // namespace dv
+} // namespace dv::updater

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <functional>
 
-namespace dv {
+namespace dv::updater {
 
 class CUpdaterBindStatusCallback;
 
@@ -50,4 +50,4 @@ bool HashFile(HANDLE file, unsigned char (&digest)[32]) noexcept;
 // The digest of bytes in memory.
 bool HashBytes(const void* data, size_t size, unsigned char (&digest)[32]) noexcept;
 
-} // namespace dv
+} // namespace dv::updater

@@ -7,7 +7,7 @@
 #include <softpub.h>
 #include <wintrust.h>
 
-namespace dv {
+namespace dv::updater {
 
 bool ParseThumbprints(const wchar_t* list, std::vector<std::wstring>& thumbprints) {
     thumbprints.clear();
@@ -84,4 +84,4 @@ bool IsSignedBy(const wchar_t* path, HANDLE file, const wchar_t* signers) noexce
 
 bool IsSignedByPinnedSigner(const wchar_t* path, HANDLE file) noexcept { return IsSignedBy(path, file, kBuildUpdateSigners); }
 
-} // namespace dv
+} // namespace dv::updater

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::updater {
 
 // The thumbprints of a list: 64 hexadecimal digits each, separated by ";", "," or blanks. False
 // when any entry is not a thumbprint (a build must not pin less than it was told to).
@@ -23,4 +23,4 @@ bool IsSignedByPinnedSigner(const wchar_t* path, HANDLE file) noexcept;
 // accepts, lower-case hexadecimal; empty when there is none. hr receives WinVerifyTrust's result.
 std::wstring VerifiedSignerThumbprint(const wchar_t* path, HANDLE file, LONG& hr) noexcept;
 
-} // namespace dv
+} // namespace dv::updater

@@ -2,7 +2,7 @@
 #include "common/text.h"
 #include <windows.h>
 
-namespace dv {
+namespace dv::updater {
 
 namespace {
 
@@ -127,4 +127,4 @@ bool IsAllowedDownloadUrl(const wchar_t* url, const wchar_t* server) noexcept {
     return true;
 }
 
-} // namespace dv
+} // namespace dv::updater

@@ -5,7 +5,7 @@
 #pragma once
 #include <string>
 
-namespace dv {
+namespace dv::updater {
 
 // The keys of the section "Info". Section and key names match in any case, blanks around names
 // and values are dropped, a value in double quotes loses them, and the first occurrence of a key
@@ -35,4 +35,4 @@ std::wstring Sha256Hex(const unsigned char (&digest)[32]);
 // address holds no blanks, control characters, backslashes or user name.
 bool IsAllowedDownloadUrl(const wchar_t* url, const wchar_t* server) noexcept;
 
-} // namespace dv
+} // namespace dv::updater

@@ -17,9 +17,13 @@
 #include <string>
 #include <vector>
 
-namespace dv {
+namespace dv::updater {
 
-namespace updater_testing {
+using dv::store::ReadUpdateAvailable;
+using dv::store::WasUpdateCheckedToday;
+using dv::store::WriteUpdateState;
+
+namespace testing {
 const wchar_t* installerParameters = nullptr;
 const wchar_t* pinnedSigners = nullptr;
 }
@@ -157,8 +161,8 @@ UpdaterState::~UpdaterState() = default;
 void UpdaterState::Notify(bool send, WPARAM percent, LPARAM kind) const noexcept {
     HWND window = owner.load();
     if (!window) return;
-    if (send) ::SendMessageW(window, WM_UPDATER_NOTIFY, percent, kind);
-    else ::PostMessageW(window, WM_UPDATER_NOTIFY, percent, kind);
+    if (send) ::SendMessageW(window, kUpdaterNotifyMessage, percent, kind);
+    else ::PostMessageW(window, kUpdaterNotifyMessage, percent, kind);
 }
 
 namespace {
@@ -269,7 +273,7 @@ bool IsVerifiedInstaller(UpdaterState& state, const wchar_t* path, HANDLE file) 
         state.refusal = UpdaterRefusal::HashMismatch;
         return false;
     }
-    const wchar_t* signers = updater_testing::pinnedSigners;
+    const wchar_t* signers = testing::pinnedSigners;
     if (signers ? !IsSignedBy(path, file, signers) : !IsSignedByPinnedSigner(path, file)) {
         state.refusal = UpdaterRefusal::Signer;
         return false;
@@ -349,7 +353,7 @@ void RunDownload(UpdaterState& state) {
                 held.reset();
                 if (stillSame && !state.CancelRequested()) {
                     const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(
-                        nullptr, L"open", target, updater_testing::installerParameters, nullptr, SW_SHOW));
+                        nullptr, L"open", target, testing::installerParameters, nullptr, SW_SHOW));
                     // Declined elevation lands here too: the user saw that, so it is not an error.
                     if (result <= 32) DV_TRACE(L"installer not started: %ld", static_cast<long>(result));
                     started = true;
@@ -500,9 +504,9 @@ bool CUpdater::BackgroundCheckMayStart() noexcept {
     return !backgroundCheckRunning && !BackgroundCheckPausedAfterFailure();
 }
 
-namespace updater_testing {
+namespace testing {
 void ForgetFailedBackgroundCheck() noexcept { lastFailedBackgroundCheck = 0; }
-}
+} // namespace testing
 
 namespace {
 
@@ -595,4 +599,4 @@ bool CUpdater::CancelAndWait(DWORD maxWaitMs) noexcept {
     return ended;
 }
 
-} // namespace dv
+} // namespace dv::updater

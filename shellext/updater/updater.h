@@ -4,7 +4,7 @@
 //
 // Use from the context-menu handler (no owner window, nothing is waited for):
 //
-//     updater_ = dv::CUpdater::Create(nullptr, IDS_PRODUCT_NAME, dv::kProductKeyPath);
+//     updater_ = dv::updater::CUpdater::Create(nullptr, IDS_PRODUCT_NAME, dv::store::kProductKeyPath);
 //     if (updater_) updater_->StartCheck();              // in construction; returns at once
 //     ... updater_->IsUpdateAvailable() ...             // in QueryContextMenu: the last completed check
 //     updater_.reset();                                 // in destruction; returns at once
@@ -26,11 +26,11 @@
 #include <atomic>
 #include <memory>
 
-namespace dv {
+namespace dv::updater {
 
 // Sent (progress: wParam = percentage 0..100, lParam = 1) and posted (completion: wParam = 100,
 // lParam = 0) to the owner window.
-constexpr UINT WM_UPDATER_NOTIFY = WM_USER + 1;
+constexpr UINT kUpdaterNotifyMessage = WM_USER + 1;
 constexpr LPARAM kUpdaterProgress = 1;
 constexpr LPARAM kUpdaterCompletion = 0;
 
@@ -60,7 +60,7 @@ constexpr DWORD kCancelWaitMs = 600;
 
 // Test-only: the command-line parameters the update dialog gives the installer it starts. The
 // product never sets it, so the user sees the installer's own wizard.
-namespace updater_testing {
+namespace testing {
 extern const wchar_t* installerParameters;
 // Test-only: pinned signers in place of the build's DIRVANE_UPDATE_SIGNERS when not null.
 extern const wchar_t* pinnedSigners;
@@ -227,4 +227,4 @@ private:
     unique_handle worker_;
 };
 
-} // namespace dv
+} // namespace dv::updater

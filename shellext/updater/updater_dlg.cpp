@@ -3,7 +3,10 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
-namespace dv {
+namespace dv::updater {
+
+using dv::store::kProductKeyPath;
+using dv::ui::ManagerAcceleratorsSuspension;
 
 CUpdaterDlg::CUpdaterDlg(const wchar_t* statusText, UINT keyStringId, const wchar_t* registryKey,
                          const wchar_t* serverBase)
@@ -202,7 +205,7 @@ void CUpdaterDlg::StartDownload() {
         return;
     }
     updater_->CancelAndWait();
-    ::PostMessageW(m_hWnd, WM_UPDATER_NOTIFY, 100, kUpdaterCompletion);
+    ::PostMessageW(m_hWnd, kUpdaterNotifyMessage, 100, kUpdaterCompletion);
 }
 
 LRESULT CUpdaterDlg::OnCancel(WORD, WORD, HWND, BOOL&) {
@@ -237,4 +240,4 @@ INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase) noexcept {
     return dialog->DoModal(manager);
 }
 
-} // namespace dv
+} // namespace dv::updater

@@ -3,12 +3,12 @@
 //
 // The manager's "Check for Updates" command:
 //
-//     dv::ShowUpdaterDialog(managerWindow);   // modal; shortcuts suspended while it is open
+//     dv::updater::ShowUpdaterDialog(managerWindow);   // modal; shortcuts suspended while it is open
 //
 // or, by hand:
 //
-//     dv::CUpdaterDlg dialog;                 // "Starting up...", key string 100, the product key
-//     dv::ManagerAcceleratorsSuspension suspended;
+//     dv::updater::CUpdaterDlg dialog;        // "Starting up...", key string 100, the product key
+//     dv::ui::ManagerAcceleratorsSuspension suspended;
 //     dialog.DoModal(managerWindow);          // 1 after a download, 2 otherwise
 #pragma once
 #include "updater.h"
@@ -19,7 +19,7 @@
 #include "store/settings.h"
 #include <memory>
 
-namespace dv {
+namespace dv::updater {
 
 class CUpdaterDlg final : public DialogImpl<CUpdaterDlg> {
 public:
@@ -27,7 +27,7 @@ public:
 
     // A null statusText means "Starting up...". serverBase defaults to the build's update server.
     explicit CUpdaterDlg(const wchar_t* statusText = nullptr, UINT keyStringId = IDS_PRODUCT_NAME,
-                         const wchar_t* registryKey = kProductKeyPath,
+                         const wchar_t* registryKey = store::kProductKeyPath,
                          const wchar_t* serverBase = DefaultUpdateServer());
     virtual ~CUpdaterDlg();
     CUpdaterDlg(const CUpdaterDlg&) = delete;
@@ -36,7 +36,7 @@ public:
     DV_BEGIN_MSG_MAP(CUpdaterDlg)
         DV_MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
         DV_MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
-        DV_MESSAGE_HANDLER(WM_UPDATER_NOTIFY, OnUpdaterNotify)
+        DV_MESSAGE_HANDLER(kUpdaterNotifyMessage, OnUpdaterNotify)
         DV_COMMAND_HANDLER(IDOK, BN_CLICKED, OnDownload)
         DV_COMMAND_HANDLER(IDCANCEL, BN_CLICKED, OnCancel)
         DV_MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
@@ -81,4 +81,4 @@ private:
 // not be shown).
 INT_PTR ShowUpdaterDialog(HWND manager, const wchar_t* serverBase = DefaultUpdateServer()) noexcept;
 
-} // namespace dv
+} // namespace dv::updater

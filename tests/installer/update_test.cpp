@@ -69,7 +69,7 @@ private:
                                          640, 420, nullptr, nullptr, nullptr, nullptr);
         ::SetEvent(self->ready_.get());
         {
-            dv::CUpdaterDlg dialog(nullptr, IDS_PRODUCT_NAME, dv::kProductKeyPath, self->server_.c_str());
+            dv::updater::CUpdaterDlg dialog(nullptr, IDS_PRODUCT_NAME, dv::store::kProductKeyPath, self->server_.c_str());
             self->result_ = dialog.DoModal(self->owner_);
         }
         ::DestroyWindow(self->owner_);
@@ -107,7 +107,7 @@ TEST_F(UpdateDownload, TheDownloadedInstallerInstallsTheProduct) {
     updtest::UseScenario(offer);
 
     // Silent in the test only: the product starts the installer without arguments.
-    dv::updater_testing::installerParameters = L"/S";
+    dv::updater::testing::installerParameters = L"/S";
     dvtest::ScratchFolder scratch(L"installer-download");
     const std::wstring target = scratch / kSetupName;
     {
@@ -128,7 +128,7 @@ TEST_F(UpdateDownload, TheDownloadedInstallerInstallsTheProduct) {
     }
     EXPECT_EQ(ReadBytes(target), ReadBytes(SetupPath()));
 
-    dv::updater_testing::installerParameters = nullptr;
+    dv::updater::testing::installerParameters = nullptr;
     // The dialog started the installer, which installs silently and shows no window; it has ended
     // once its file can be deleted.
     ASSERT_TRUE(dvtest::WaitFor([&] { return ::DeleteFileW(target.c_str()) != FALSE; }, std::chrono::seconds(90)));

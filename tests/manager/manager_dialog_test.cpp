@@ -20,6 +20,19 @@
 #include <chrono>
 #include <memory>
 
+// The tests name what they use from the subsystems as dv::Name.
+namespace dv {
+namespace manager_testing = manager::testing;
+using manager::IconNeedsShell;
+using manager::OpenManager;
+using store::BookmarkItem;
+using store::BookmarkTreePtr;
+using store::LoadBookmarkTree;
+using store::kItemsKeyPath;
+using ui::GetShellIconIndex;
+using ui::ManagerAcceleratorsSuspended;
+} // namespace dv
+
 using namespace mgrtest;
 
 namespace {

@@ -19,6 +19,9 @@
 #include <string>
 #include <vector>
 
+using dv::manager::ClipboardOffersFolderPaths;
+using dv::manager::GetClipboardFolderPaths;
+
 using namespace dv;
 using Bytes = std::vector<BYTE>;
 

@@ -15,6 +15,15 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::CountDescendants;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReleaseBookmarkTree;
+using dv::store::ResetTextEditor;
+using dv::store::WriteTextEditor;
+using dv::store::kAddOnsKeyPath;
+
 using namespace dv;
 using namespace menutest;
 

@@ -6,6 +6,13 @@
 #include <gtest/gtest.h>
 #include <vector>
 
+using dv::ui::ColorOfIndex;
+using dv::ui::GetShellIconIndex;
+using dv::ui::GetSmallSystemImageList;
+using dv::ui::IconToAlphaBitmap;
+using dv::ui::MakeSwatchBitmaps;
+using dv::ui::kSwatchCount;
+
 using namespace dv;
 
 namespace {

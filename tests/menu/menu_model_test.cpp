@@ -11,6 +11,23 @@
 #include "store/settings.h"
 #include <gtest/gtest.h>
 
+using dv::store::AddOnFlags;
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReleaseBookmarkTree;
+using dv::ui::ConfirmRemoval;
+using dv::menu::BuildMenuModel;
+using dv::menu::CDirvaneContextMenu;
+using dv::menu::EntryKind;
+using dv::menu::ImageKind;
+using dv::menu::ImageStyle;
+using dv::menu::MenuEntry;
+using dv::menu::MenuModel;
+using dv::menu::MenuRequest;
+using dv::menu::MenuSelection;
+using dv::menu::kHostMenu;
+
 using namespace dv;
 using namespace menutest;
 
@@ -89,7 +106,7 @@ protected:
 
 TEST_F(MenuModelTest, WorkedExample) {
     Seed({L"Docs:2", L"-", L"Tools"});
-    request_.addOns = AddOnNotepadView | AddOnRunCmd | AddOnCopyToClipboard;
+    request_.addOns = AddOnFlags::NotepadView | AddOnFlags::RunCmd | AddOnFlags::CopyToClipboard;
     request_.foregroundOffersCopyPaths = true;
     MenuModel model = Build();
     EXPECT_EQ(Joined(Lines(model)), Joined({
@@ -145,7 +162,7 @@ TEST_F(MenuModelTest, NestingUpdateAndEmptyList) {
 TEST_F(MenuModelTest, ImagesPerWindowsGeneration) {
     Seed({L"Red:2", L"Plain"});
     request_.updateAvailable = true;
-    request_.addOns = AddOnRunCmd;
+    request_.addOns = AddOnFlags::RunCmd;
     const std::pair<ImageStyle, const wchar_t*> styles[] = {
         {ImageStyle::OwnBitmap, L"swatch/item update/item product/item prompt/mark"},
         {ImageStyle::Callback, L"swatch/drawn update/drawn product/drawn prompt/mark"},
@@ -210,7 +227,7 @@ TEST_F(MenuModelTest, FlagsRangeAndAddOnConditions) {
     for (const Case& c : cases) {
         request_.flags = c.flags;
         request_.lastId = c.lastId;
-        request_.addOns = c.addOns;
+        request_.addOns = AddOnFlags(c.addOns);
         request_.firstPathIsFile = c.file;
         request_.foregroundOffersCopyPaths = c.foreground;
         Select({c.firstPath}, L"Work");
@@ -226,7 +243,7 @@ TEST_F(MenuModelTest, FlagsRangeAndAddOnConditions) {
         EXPECT_EQ(host, c.hostEntries) << c.flags << " " << c.lastId;
     }
     // A background menu copies the folder's own path.
-    request_ = {100, 0x7FFF, CMF_CANRENAME, ImageStyle::OwnBitmap, AddOnCopyToClipboard, false, false, true};
+    request_ = {100, 0x7FFF, CMF_CANRENAME, ImageStyle::OwnBitmap, AddOnFlags::CopyToClipboard, false, false, true};
     EXPECT_TRUE(Build().ownPathOnly);
 }
 

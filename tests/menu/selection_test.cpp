@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
+using dv::menu::CDirvaneContextMenu;
+using dv::menu::DisplayNameOf;
+
 using namespace dv;
 using Paths = std::vector<std::wstring>;
 

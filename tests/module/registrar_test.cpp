@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+using dv::module::RunRegistryScript;
+using dv::module::ScriptMode;
+using dv::module::ScriptReplacements;
+
 using namespace dv;
 
 namespace {

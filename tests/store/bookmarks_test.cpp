@@ -3,6 +3,20 @@
 #include <functional>
 #include <set>
 
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTree;
+using dv::store::BookmarkTreePtr;
+using dv::store::CountDescendants;
+using dv::store::DefaultCaption;
+using dv::store::IsSeparatorTitle;
+using dv::store::ItemKeyPath;
+using dv::store::LoadBookmarkTree;
+using dv::store::NextKeyName;
+using dv::store::RootOf;
+using dv::store::SameSubtrees;
+using dv::store::SortChildrenByOrder;
+using dv::store::kMoveToEnd;
+
 using namespace dv;
 using namespace storetest;
 

@@ -6,6 +6,11 @@
 #include <optional>
 #include <random>
 
+using dv::store::BookmarkItem;
+using dv::store::BookmarkTreePtr;
+using dv::store::CountDescendants;
+using dv::store::LoadBookmarkTree;
+
 using namespace dv;
 using namespace storetest;
 

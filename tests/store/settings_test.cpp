@@ -2,6 +2,23 @@
 #include "store_registry.h"
 #include "store/settings.h"
 
+using dv::store::AddOnFlags;
+using dv::store::ReadAddOnFlags;
+using dv::store::ReadManagerSize;
+using dv::store::ReadTextEditor;
+using dv::store::ReadUpdateAvailable;
+using dv::store::ResetTextEditor;
+using dv::store::TextEditorProgram;
+using dv::store::ToggleAddOn;
+using dv::store::WasUpdateCheckedOn;
+using dv::store::WasUpdateCheckedToday;
+using dv::store::WriteManagerSize;
+using dv::store::WriteTextEditor;
+using dv::store::WriteUpdateState;
+using dv::store::kAddOnsKeyPath;
+using dv::store::kDefaultTextEditor;
+using dv::store::kProductKeyPath;
+
 using namespace dv;
 using namespace storetest;
 
@@ -10,29 +27,29 @@ namespace {
 class SettingsTest : public StoreTest {};
 
 TEST_F(SettingsTest, AddOnSwitchesCountOnlyAsDwordOne) {
-    EXPECT_EQ(0u, ReadAddOnFlags());
+    EXPECT_EQ(0u, DWORD(ReadAddOnFlags()));
     EXPECT_FALSE(KeyExists(kProductKeyPath));  // readers never create the key
 
     MakeKey(kAddOnsKeyPath);
-    EXPECT_EQ(0u, ReadAddOnFlags());
+    EXPECT_EQ(0u, DWORD(ReadAddOnFlags()));
     SetDword(kAddOnsKeyPath, L"NotepadView", 1);
     SetDword(kAddOnsKeyPath, L"RunCmd", 2);
     SetSz(kAddOnsKeyPath, L"CopyToClipboard", L"1");
-    EXPECT_EQ(DWORD(AddOnNotepadView), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::NotepadView), DWORD(ReadAddOnFlags()));
 
-    ToggleAddOn(AddOnRunCmd);  // 2 counts as off: becomes 1
+    ToggleAddOn(AddOnFlags::RunCmd);  // 2 counts as off: becomes 1
     ExpectStoredDword(kAddOnsKeyPath, L"RunCmd", 1);
-    ToggleAddOn(AddOnCopyToClipboard);  // the string is replaced by a DWORD
+    ToggleAddOn(AddOnFlags::CopyToClipboard);  // the string is replaced by a DWORD
     ExpectStoredDword(kAddOnsKeyPath, L"CopyToClipboard", 1);
-    ToggleAddOn(AddOnNotepadView);
+    ToggleAddOn(AddOnFlags::NotepadView);
     ExpectStoredDword(kAddOnsKeyPath, L"NotepadView", 0);
-    EXPECT_EQ(DWORD(AddOnRunCmd | AddOnCopyToClipboard), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::RunCmd | AddOnFlags::CopyToClipboard), DWORD(ReadAddOnFlags()));
 }
 
 TEST_F(SettingsTest, ToggleCreatesTheAddOnsKey) {
-    ToggleAddOn(AddOnCopyToClipboard);
+    ToggleAddOn(AddOnFlags::CopyToClipboard);
     ExpectStoredDword(kAddOnsKeyPath, L"CopyToClipboard", 1);
-    EXPECT_EQ(DWORD(AddOnCopyToClipboard), ReadAddOnFlags());
+    EXPECT_EQ(DWORD(AddOnFlags::CopyToClipboard), DWORD(ReadAddOnFlags()));
 }
 
 TEST_F(SettingsTest, TextEditorFallsBackToNotepad) {

@@ -13,7 +13,7 @@ namespace storetest {
 
 // HKCU\...\Items, or one of its subkeys ("1\\2").
 inline std::wstring ItemsPath(const std::wstring& sub = L"") {
-    return sub.empty() ? std::wstring(dv::kItemsKeyPath) : std::wstring(dv::kItemsKeyPath) + L"\\" + sub;
+    return sub.empty() ? std::wstring(dv::store::kItemsKeyPath) : std::wstring(dv::store::kItemsKeyPath) + L"\\" + sub;
 }
 
 inline void MakeKey(const std::wstring& path) {
@@ -99,22 +99,22 @@ inline void ExpectStoredDword(const std::wstring& path, const wchar_t* name, DWO
     EXPECT_EQ(expected, value.Dword()) << name;
 }
 
-inline const dv::BookmarkItem* Child(const dv::BookmarkItem& parent, const std::wstring& keyName) {
+inline const dv::store::BookmarkItem* Child(const dv::store::BookmarkItem& parent, const std::wstring& keyName) {
     for (const auto& child : parent.children)
         if (child->keyName == keyName) return child.get();
     return nullptr;
 }
 
 // Key names of parent's children in list order, joined by commas.
-inline std::wstring ChildNames(const dv::BookmarkItem& parent) {
+inline std::wstring ChildNames(const dv::store::BookmarkItem& parent) {
     std::wstring names;
     for (const auto& child : parent.children) names += (names.empty() ? L"" : L",") + child->keyName;
     return names;
 }
 
 // The item at a key path below the root ("1\\2"); the test fails when there is none.
-inline const dv::BookmarkItem& ItemAt(const dv::BookmarkTree& tree, const std::wstring& path) {
-    const dv::BookmarkItem* item = &tree.root;
+inline const dv::store::BookmarkItem& ItemAt(const dv::store::BookmarkTree& tree, const std::wstring& path) {
+    const dv::store::BookmarkItem* item = &tree.root;
     for (size_t start = 0; item && start <= path.size();) {
         size_t end = path.find(L'\\', start);
         if (end == std::wstring::npos) end = path.size();

@@ -8,7 +8,7 @@
 int wmain(int argc, wchar_t** argv) {
     if (argc != 4) return 2;
     const int count = _wtoi(argv[1]);
-    dv::BookmarkTreePtr tree = dv::LoadBookmarkTree();
+    dv::store::BookmarkTreePtr tree = dv::store::LoadBookmarkTree();
     HANDLE go = ::OpenEventW(SYNCHRONIZE, FALSE, argv[3]);
     if (!tree || !go || ::WaitForSingleObject(go, 60000) != WAIT_OBJECT_0) return 3;
     ::CloseHandle(go);

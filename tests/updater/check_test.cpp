@@ -11,6 +11,25 @@
 #include <gtest/gtest.h>
 #include <chrono>
 
+using dv::store::kProductKeyPath;
+using dv::updater::BuildUpdateRequestUrl;
+using dv::updater::CUpdater;
+using dv::updater::CUpdaterBindStatusCallback;
+using dv::updater::DecodeReplyText;
+using dv::updater::DefaultUpdateServer;
+using dv::updater::HashBytes;
+using dv::updater::IsAllowedDownloadUrl;
+using dv::updater::IsNewerVersion;
+using dv::updater::ModuleVersion;
+using dv::updater::ParseSha256Hex;
+using dv::updater::ParseUpdateReply;
+using dv::updater::ParseVersion;
+using dv::updater::ReduceToBareFileName;
+using dv::updater::Sha256Hex;
+using dv::updater::UpdateReply;
+using dv::updater::UpdaterOfferProblem;
+using dv::updater::UpdaterPhase;
+
 using namespace dv;
 using namespace updtest;
 using Clock = std::chrono::steady_clock;
@@ -25,7 +44,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(L"2.0.0.26", GetModuleVersionString(ResourceInstance()));  // the program's version block
         tempFilesBefore_ = CountTempReplyFiles();
-        updater_testing::ForgetFailedBackgroundCheck();
+        dv::updater::testing::ForgetFailedBackgroundCheck();
     }
     void TearDown() override {
         // Every check removes its temporary reply file, whatever its outcome.
@@ -265,7 +284,7 @@ TEST_F(UpdateCheck, AFailedBackgroundCheckPausesTheNextForAnHour) {
     EXPECT_FALSE(paused.StartBackgroundCheck());
     EXPECT_TRUE(Requests().empty());
 
-    updater_testing::ForgetFailedBackgroundCheck();
+    dv::updater::testing::ForgetFailedBackgroundCheck();
     Scenario stall;
     stall.stall = true;
     stall.stallSeconds = 1;

@@ -12,6 +12,14 @@
 #include <fstream>
 #include <sstream>
 
+using dv::store::kProductKeyPath;
+using dv::ui::ManagerAcceleratorsSuspended;
+using dv::updater::CUpdaterDlg;
+using dv::updater::ShowUpdaterDialog;
+using dv::updater::UpdateHomepage;
+using dv::updater::UpdaterRefusal;
+using dv::updater::kReceiveTimeoutMs;
+
 using namespace dv;
 using namespace updtest;
 
@@ -370,8 +378,8 @@ TEST_F(UpdateStrip, PinnedSignerDecidesWhetherTheInstallerStarts) {
     ASSERT_TRUE(root.ok());
     const std::wstring pinned = Thumbprint("publisher");
     struct PinnedForTheTest {
-        explicit PinnedForTheTest(const wchar_t* signers) { updater_testing::pinnedSigners = signers; }
-        ~PinnedForTheTest() { updater_testing::pinnedSigners = nullptr; }
+        explicit PinnedForTheTest(const wchar_t* signers) { dv::updater::testing::pinnedSigners = signers; }
+        ~PinnedForTheTest() { dv::updater::testing::pinnedSigners = nullptr; }
     } pin(pinned.c_str());
     struct Case {
         const char* file;

@@ -10,6 +10,10 @@
 #include <fstream>
 #include <sstream>
 
+using dv::updater::IsSignedBy;
+using dv::updater::ParseThumbprints;
+using dv::updater::VerifiedSignerThumbprint;
+
 using namespace dv;
 using namespace updtest;
 

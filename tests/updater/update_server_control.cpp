@@ -154,7 +154,7 @@ LRESULT CALLBACK NotificationRecorder::Proc(HWND window, UINT msg, WPARAM wParam
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     auto* self = reinterpret_cast<NotificationRecorder*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (msg == dv::WM_UPDATER_NOTIFY && self) {
+    if (msg == dv::updater::kUpdaterNotifyMessage && self) {
         self->notifications_.emplace_back(wParam, lParam);
         return 0;
     }
@@ -164,14 +164,14 @@ LRESULT CALLBACK NotificationRecorder::Proc(HWND window, UINT msg, WPARAM wParam
 std::vector<int> NotificationRecorder::ProgressPercents() const {
     std::vector<int> percents;
     for (auto& n : notifications_) {
-        if (n.second == dv::kUpdaterProgress) percents.push_back(static_cast<int>(n.first));
+        if (n.second == dv::updater::kUpdaterProgress) percents.push_back(static_cast<int>(n.first));
     }
     return percents;
 }
 
 bool NotificationRecorder::Completed() const {
     for (auto& n : notifications_) {
-        if (n.first == 100 && n.second == dv::kUpdaterCompletion) return true;
+        if (n.first == 100 && n.second == dv::updater::kUpdaterCompletion) return true;
     }
     return false;
 }

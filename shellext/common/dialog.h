@@ -23,18 +23,18 @@ namespace dv {
 template <class T>
 class DialogImpl {
 public:
-    HWND m_hWnd = nullptr;
+    HWND window_ = nullptr;
 
     INT_PTR DoModal(HWND parent = ::GetActiveWindow(), LPARAM initParam = 0) {
         initParam_ = initParam;
         return ::DialogBoxParamW(ResourceInstance(), MAKEINTRESOURCEW(T::IDD), parent, &DialogImpl::StaticProc,
                                  reinterpret_cast<LPARAM>(this));
     }
-    BOOL EndDialog(INT_PTR result) { return ::EndDialog(m_hWnd, result); }
+    BOOL EndDialog(INT_PTR result) { return ::EndDialog(window_, result); }
 
-    HWND GetDlgItem(int id) const { return ::GetDlgItem(m_hWnd, id); }
+    HWND GetDlgItem(int id) const { return ::GetDlgItem(window_, id); }
     LRESULT SendDlgItemMessage(int id, UINT msg, WPARAM w = 0, LPARAM l = 0) const {
-        return ::SendDlgItemMessageW(m_hWnd, id, msg, w, l);
+        return ::SendDlgItemMessageW(window_, id, msg, w, l);
     }
     LPARAM InitParam() const { return initParam_; }
 
@@ -46,7 +46,7 @@ private:
         DialogImpl* self;
         if (msg == WM_INITDIALOG) {
             self = reinterpret_cast<DialogImpl*>(lParam);
-            self->m_hWnd = window;
+            self->window_ = window;
             ::SetWindowLongPtrW(window, DWLP_USER, lParam);
             lParam = self->initParam_;
         } else {
@@ -57,7 +57,7 @@ private:
         BOOL handled = static_cast<T*>(self)->ProcessWindowMessage(window, msg, wParam, lParam, result);
         if (msg == WM_NCDESTROY) {
             ::SetWindowLongPtrW(window, DWLP_USER, 0);
-            self->m_hWnd = nullptr;
+            self->window_ = nullptr;
         }
         if (!handled) return FALSE;
         switch (msg) {

@@ -40,7 +40,7 @@ void CManagerDlg::NewItem() {
     CItemEditDlg dialog;
     {
         ManagerAcceleratorsSuspension suspended;
-        if (dialog.DoModal(m_hWnd) != IDOK) return;
+        if (dialog.DoModal(window_) != IDOK) return;
     }
     if (!bookmarks_) return;
     const BookmarkItem* parent = &bookmarks_->root;
@@ -65,7 +65,7 @@ void CManagerDlg::EditItem() {
     CItemEditDlg dialog(item->title, item->address);
     {
         ManagerAcceleratorsSuspension suspended;
-        if (dialog.DoModal(m_hWnd) != IDOK) return;
+        if (dialog.DoModal(window_) != IDOK) return;
     }
     if (!bookmarks_->Edit(*item, dialog.path.c_str(), dialog.caption.c_str()))
         DV_TRACE(L"edited bookmark not stored: %ls", ItemKeyPath(*item).c_str());
@@ -85,7 +85,7 @@ void CManagerDlg::RemoveItem() {
     bool confirmed;
     {
         ManagerAcceleratorsSuspension suspended;
-        confirmed = ConfirmRemoval(m_hWnd, item->title.c_str());
+        confirmed = ConfirmRemoval(window_, item->title.c_str());
     }
     if (!confirmed) return;
     // The node goes first, so that no node is left pointing at a freed item meanwhile.

@@ -28,8 +28,8 @@ int CALLBACK BrowseCallback(HWND browser, UINT msg, LPARAM, LPARAM data) {
 } // namespace
 
 LRESULT CItemEditDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
-    ::SetDlgItemTextW(m_hWnd, IDC_CAPTION, caption.c_str());
-    ::SetDlgItemTextW(m_hWnd, IDC_PATH, path.c_str());
+    ::SetDlgItemTextW(window_, IDC_CAPTION, caption.c_str());
+    ::SetDlgItemTextW(window_, IDC_PATH, path.c_str());
     // Placing an item at the top level only makes sense for a new one.
     if (!caption.empty()) ::ShowWindow(GetDlgItem(IDC_APPEND_TO_ROOT), SW_HIDE);
     UpdateOkButton();
@@ -46,7 +46,7 @@ LRESULT CItemEditDlg::OnTextChanged(WORD, WORD, HWND, BOOL&) {
 }
 
 LRESULT CItemEditDlg::OnOK(WORD, WORD, HWND, BOOL&) {
-    appendToRoot = ::IsDlgButtonChecked(m_hWnd, IDC_APPEND_TO_ROOT) == BST_CHECKED;
+    appendToRoot = ::IsDlgButtonChecked(window_, IDC_APPEND_TO_ROOT) == BST_CHECKED;
     caption = FieldText(GetDlgItem(IDC_CAPTION));
     path = FieldText(GetDlgItem(IDC_PATH));
     EndDialog(IDOK);
@@ -64,7 +64,7 @@ LRESULT CItemEditDlg::OnBrowseFolder(WORD, WORD, HWND, BOOL&) {
     wchar_t displayName[kMaxText] = {};
 
     BROWSEINFOW info = {};
-    info.hwndOwner = m_hWnd;
+    info.hwndOwner = window_;
     info.pszDisplayName = displayName;
     info.lpszTitle = prompt.c_str();
     // Any folder may be a bookmark, file-system or virtual: no restricting flags.
@@ -81,14 +81,14 @@ LRESULT CItemEditDlg::OnBrowseFolder(WORD, WORD, HWND, BOOL&) {
     wchar_t parsingName[kMaxText] = {};
     if (FAILED(::StrRetToBufW(&name, chosen.get(), parsingName, kMaxText))) return 0;
 
-    ::SetDlgItemTextW(m_hWnd, IDC_PATH, parsingName);
+    ::SetDlgItemTextW(window_, IDC_PATH, parsingName);
     if (::GetWindowTextLengthW(GetDlgItem(IDC_CAPTION)) == 0) {
         // The name the shell shows for the folder (a drive's label, a folder's own name); some
         // browsers hand back a full path as the display name.
         SHFILEINFOW info = {};
         const bool named = ::SHGetFileInfoW(reinterpret_cast<LPCWSTR>(chosen.get()), 0, &info, sizeof(info),
                                             SHGFI_PIDL | SHGFI_DISPLAYNAME) && info.szDisplayName[0];
-        ::SetDlgItemTextW(m_hWnd, IDC_CAPTION, named ? info.szDisplayName : displayName);
+        ::SetDlgItemTextW(window_, IDC_CAPTION, named ? info.szDisplayName : displayName);
     }
     return 0;
 }

@@ -90,11 +90,11 @@ LRESULT CALLBACK CManagerDlg::ManagerAcceleratorHook(int code, WPARAM wParam, LP
     if (code == HC_ACTION && wParam == PM_REMOVE && !ManagerAcceleratorsSuspended) {
         CManagerDlg* manager = g_activeManagerDlg;
         auto* msg = reinterpret_cast<MSG*>(lParam);
-        if (manager && manager->m_hWnd && manager->accelerators_ && msg &&
+        if (manager && manager->window_ && manager->accelerators_ && msg &&
             (msg->message == WM_KEYDOWN || msg->message == WM_SYSKEYDOWN) &&
             // An open colour list takes Enter, Escape and the arrows itself.
             !manager->ColorListDropped() &&
-            ::TranslateAcceleratorW(manager->m_hWnd, manager->accelerators_.get(), msg)) {
+            ::TranslateAcceleratorW(manager->window_, manager->accelerators_.get(), msg)) {
             *msg = MSG{};
             return 0;
         }
@@ -120,10 +120,10 @@ int CManagerDlg::CompareCaptions(const wchar_t* a, const wchar_t* b) noexcept {
 HWND CManagerDlg::OpenWindow() noexcept { return g_managerWindow; }
 
 LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
-    g_managerWindow = m_hWnd;
+    g_managerWindow = window_;
     tree_ = GetDlgItem(IDC_BOOKMARK_TREE);
 
-    icons_.Start(m_hWnd, kIconsFoundMessage);
+    icons_.Start(window_, kIconsFoundMessage);
     systemImages_ = icons_.SystemImages();  // asks no drive, unlike the drives' own icons
     TreeView_SetImageList(tree_, systemImages_, TVSIL_NORMAL);
 
@@ -171,12 +171,12 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         const struct { int id; const wchar_t* glyph; } arrows[] = {
             {IDC_MOVE_UP, L"\x00E1"}, {IDC_MOVE_DOWN, L"\x00E2"}, {IDC_INDENT, L"\x00E0"}, {IDC_UNINDENT, L"\x00DF"}};
         for (const auto& arrow : arrows) {
-            ::SendDlgItemMessageW(m_hWnd, arrow.id, WM_SETFONT, reinterpret_cast<WPARAM>(arrowFont_.get()), TRUE);
-            ::SetDlgItemTextW(m_hWnd, arrow.id, arrow.glyph);
+            ::SendDlgItemMessageW(window_, arrow.id, WM_SETFONT, reinterpret_cast<WPARAM>(arrowFont_.get()), TRUE);
+            ::SetDlgItemTextW(window_, arrow.id, arrow.glyph);
         }
     }
 
-    ::GetWindowRect(m_hWnd, &g_managerInitialRect);
+    ::GetWindowRect(window_, &g_managerInitialRect);
     MeasureLayout();
     Layout();  // the colour box takes its centred place now, not at the first resize
 
@@ -196,12 +196,12 @@ LRESULT CManagerDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
 
     SIZE saved;
     if (ReadManagerSize(saved)) {
-        ::SetWindowPos(m_hWnd, nullptr, 0, 0, saved.cx, saved.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(window_, nullptr, 0, 0, saved.cx, saved.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         Layout();
     }
 
-    storeWatcher_.Start(m_hWnd, kStoreChangedMessage, kItemsKeyPath);
-    if (checkForUpdatesOnOpen_) ::PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_HELP_CHECK_UPDATES, 0), 0);
+    storeWatcher_.Start(window_, kStoreChangedMessage, kItemsKeyPath);
+    if (checkForUpdatesOnOpen_) ::PostMessageW(window_, WM_COMMAND, MAKEWPARAM(ID_HELP_CHECK_UPDATES, 0), 0);
     return TRUE;  // the dialog manager focuses the first tab stop, the tree
 }
 
@@ -210,11 +210,11 @@ LRESULT CManagerDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
     storeWatcher_.Stop();
     icons_.Stop();
     RECT window;
-    if (::GetWindowRect(m_hWnd, &window))
+    if (::GetWindowRect(window_, &window))
         WriteManagerSize(window.right - window.left, window.bottom - window.top);
     // The buttons go after their parent; they must not draw with a deleted font meanwhile.
     for (int id : {IDC_MOVE_UP, IDC_MOVE_DOWN, IDC_INDENT, IDC_UNINDENT})
-        ::SendDlgItemMessageW(m_hWnd, id, WM_SETFONT, 0, FALSE);
+        ::SendDlgItemMessageW(window_, id, WM_SETFONT, 0, FALSE);
     arrowFont_.reset();
     handled = FALSE;
     return 0;
@@ -229,8 +229,8 @@ LRESULT CManagerDlg::OnClose(UINT, WPARAM, LPARAM, BOOL&) {
 
 void CManagerDlg::MeasureLayout() {
     RECT window, client, treeRect;
-    ::GetWindowRect(m_hWnd, &window);
-    ::GetClientRect(m_hWnd, &client);
+    ::GetWindowRect(window_, &window);
+    ::GetClientRect(window_, &client);
     ::GetWindowRect(tree_, &treeRect);
     treeMarginX_ = (window.right - window.left) - (treeRect.right - treeRect.left);
     treeMarginY_ = (window.bottom - window.top) - (treeRect.bottom - treeRect.top);
@@ -241,7 +241,7 @@ void CManagerDlg::MeasureLayout() {
         RECT r = {};
         HWND control = GetDlgItem(id);
         ::GetWindowRect(control, &r);
-        ::MapWindowPoints(nullptr, m_hWnd, reinterpret_cast<POINT*>(&r), 2);
+        ::MapWindowPoints(nullptr, window_, reinterpret_cast<POINT*>(&r), 2);
         return r;
     };
     const RECT newRect = clientRectOf(IDC_NEW), removeRect = clientRectOf(IDC_REMOVE),
@@ -268,10 +268,10 @@ void CManagerDlg::MeasureLayout() {
 void CManagerDlg::Layout() {
     if (!layoutMeasured_) return;
     RECT window;
-    if (!::GetWindowRect(m_hWnd, &window) || ::EqualRect(&window, &lastWindowRect_)) return;
+    if (!::GetWindowRect(window_, &window) || ::EqualRect(&window, &lastWindowRect_)) return;
     lastWindowRect_ = window;
     RECT client;
-    ::GetClientRect(m_hWnd, &client);
+    ::GetClientRect(window_, &client);
     ::SetWindowPos(tree_, nullptr, 0, 0, (window.right - window.left) - treeMarginX_,
                    (window.bottom - window.top) - treeMarginY_, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     for (const ControlPlace& place : places_) {
@@ -279,7 +279,7 @@ void CManagerDlg::Layout() {
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     // Repaint everything, the size grip's old corner included.
-    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    ::InvalidateRect(window_, nullptr, TRUE);
 }
 
 LRESULT CManagerDlg::OnSize(UINT, WPARAM, LPARAM, BOOL&) {
@@ -303,13 +303,13 @@ LRESULT CManagerDlg::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& handled)
 
 LRESULT CManagerDlg::OnPaint(UINT, WPARAM, LPARAM, BOOL&) {
     PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(m_hWnd, &paint);
+    HDC dc = ::BeginPaint(window_, &paint);
     if (dc) {
         RECT client;
-        ::GetClientRect(m_hWnd, &client);
+        ::GetClientRect(window_, &client);
         RECT grip = {client.right - kSizeGrip, client.bottom - kSizeGrip, client.right, client.bottom};
         ::DrawFrameControl(dc, &grip, DFC_SCROLL, DFCS_SCROLLSIZEGRIP);
-        ::EndPaint(m_hWnd, &paint);
+        ::EndPaint(window_, &paint);
     }
     return 0;
 }
@@ -357,10 +357,10 @@ void CManagerDlg::EnableCommand(int controlId, UINT menuId, bool enable) {
         // A control that is disabled must not keep the focus, or the keyboard goes dead.
         HWND focus = ::GetFocus();
         if (!enable && focus && (focus == control || ::IsChild(control, focus)))
-            ::SendMessageW(m_hWnd, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tree_), TRUE);
+            ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(tree_), TRUE);
         ::EnableWindow(control, enable);
     }
-    if (menuId) ::EnableMenuItem(::GetMenu(m_hWnd), menuId, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
+    if (menuId) ::EnableMenuItem(::GetMenu(window_), menuId, MF_BYCOMMAND | (enable ? MF_ENABLED : MF_GRAYED));
 }
 
 void CManagerDlg::UpdateCommandStates() {
@@ -386,13 +386,13 @@ void CManagerDlg::UpdateCommandStates() {
     const BookmarkItem* group = parentNode ? ItemOf(parentNode) : nullptr;
     if (!group && bookmarks_) group = &bookmarks_->root;
     const bool sortable = group && group->children.size() > 1;
-    HMENU menu = ::GetMenu(m_hWnd);
+    HMENU menu = ::GetMenu(window_);
     for (UINT id : {ID_FOLDER_SORT_AZ, ID_FOLDER_SORT_ZA})
         ::EnableMenuItem(menu, id, MF_BYCOMMAND | (sortable ? MF_ENABLED : MF_GRAYED));
 }
 
 HWND CManagerDlg::ColorCombo() const noexcept {
-    HWND box = ::GetDlgItem(m_hWnd, IDC_COLOR_BOX);
+    HWND box = ::GetDlgItem(window_, IDC_COLOR_BOX);
     return box ? reinterpret_cast<HWND>(::SendMessageW(box, CBEM_GETCOMBOCONTROL, 0, 0)) : nullptr;
 }
 
@@ -453,7 +453,7 @@ LRESULT CManagerDlg::OnCommand(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
     case ID_OPTIONS_RESET_EDITOR: ResetTextEditor(); break;
     case ID_HELP_HOMEPAGE: OpenWebPage(DV_HOMEPAGE_URL); break;
     case ID_HELP_SUPPORT: OpenWebPage(DV_SUPPORT_URL); break;
-    case ID_HELP_CHECK_UPDATES: ShowUpdateCheck(m_hWnd); break;
+    case ID_HELP_CHECK_UPDATES: ShowUpdateCheck(window_); break;
     case ID_HELP_ABOUT: ShowAbout(); break;
     default: handled = FALSE; break;  // OK and Cancel included: Escape does not close the manager
     }
@@ -569,7 +569,7 @@ LRESULT CManagerDlg::OnTimer(UINT, WPARAM id, LPARAM, BOOL& handled) {
         handled = FALSE;
         return 0;
     }
-    ::KillTimer(m_hWnd, kReloadTimer);
+    ::KillTimer(window_, kReloadTimer);
     ReloadWhenIdle();
     return 0;
 }
@@ -581,7 +581,7 @@ void CManagerDlg::ReloadWhenIdle() {
     const DWORD gap = std::max<DWORD>(200, lastReloadCost_);
     const DWORD since = ::GetTickCount() - lastReloadEnd_;
     if (lastReloadEnd_ != 0 && since < gap) {
-        ::SetTimer(m_hWnd, kReloadTimer, gap - since, nullptr);
+        ::SetTimer(window_, kReloadTimer, gap - since, nullptr);
         return;
     }
     reloadPending_ = false;

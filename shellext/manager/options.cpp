@@ -21,7 +21,7 @@ using dv::ui::ManagerAcceleratorsSuspension;
 
 LRESULT CManagerDlg::OnInitMenuPopup(UINT, WPARAM, LPARAM lParam, BOOL&) {
     if (HIWORD(lParam)) return 0;  // the window menu
-    HMENU bar = ::GetMenu(m_hWnd);
+    HMENU bar = ::GetMenu(window_);
     UpdatePasteItem(bar);
     UpdateOptionsMenu(bar);
     return 0;
@@ -62,7 +62,7 @@ void CManagerDlg::UseAnotherEditor() {
 
     OPENFILENAMEW dialog = {};
     dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = m_hWnd;
+    dialog.hwndOwner = window_;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = file;
@@ -83,11 +83,11 @@ void CManagerDlg::ShowAbout() {
     const std::wstring title = LoadResString(IDS_MGR_ABOUT_TITLE);
     // Like every window the manager opens: Enter belongs to the box, not to Edit behind it.
     ManagerAcceleratorsSuspension suspended;
-    ::MessageBoxW(m_hWnd, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
+    ::MessageBoxW(window_, text.c_str(), title.c_str(), MB_OK | MB_ICONINFORMATION);
 }
 
 void CManagerDlg::OpenWebPage(const wchar_t* address) {
-    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(m_hWnd, L"open", address, nullptr, nullptr, SW_SHOW));
+    const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(window_, L"open", address, nullptr, nullptr, SW_SHOW));
     if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", address, static_cast<long>(result));
 }
 

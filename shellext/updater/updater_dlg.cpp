@@ -35,10 +35,10 @@ HBRUSH CUpdaterDlg::StripBrush() const noexcept {
 void CUpdaterDlg::SetStatus(const std::wstring& text) { CopyText(statusText_, kMaxText, text.c_str()); }
 
 void CUpdaterDlg::PlaceOverOwner() {
-    HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+    HWND owner = ::GetWindow(window_, GW_OWNER);
     RECT ownerRect, own;
-    if (!owner || !::GetWindowRect(owner, &ownerRect) || !::GetWindowRect(m_hWnd, &own)) return;
-    ::SetWindowPos(m_hWnd, nullptr, ownerRect.left + 2, ownerRect.top + ::GetSystemMetrics(SM_CYCAPTION),
+    if (!owner || !::GetWindowRect(owner, &ownerRect) || !::GetWindowRect(window_, &own)) return;
+    ::SetWindowPos(window_, nullptr, ownerRect.left + 2, ownerRect.top + ::GetSystemMetrics(SM_CYCAPTION),
                    (ownerRect.right - ownerRect.left) - 4, own.bottom - own.top,
                    SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
 }
@@ -69,13 +69,13 @@ LRESULT CUpdaterDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     PlaceOverOwner();
 
     RECT client;
-    ::GetClientRect(m_hWnd, &client);
+    ::GetClientRect(window_, &client);
     HWND cancel = GetDlgItem(IDCANCEL);
-    RECT cancelRect = ChildRect(m_hWnd, cancel);
+    RECT cancelRect = ChildRect(window_, cancel);
     const int x = client.right - (cancelRect.right - cancelRect.left) - 4;
     for (int id : {IDCANCEL, IDOK}) {
         HWND button = GetDlgItem(id);
-        RECT rect = ChildRect(m_hWnd, button);
+        RECT rect = ChildRect(window_, button);
         ::SetWindowPos(button, nullptr, x, rect.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
 
@@ -86,7 +86,7 @@ LRESULT CUpdaterDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     pen_.reset(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW)));
     font_.reset(CreateMessageFont());
 
-    updater_ = CUpdater::Create(m_hWnd, keyStringId_, registryKey_, server_);
+    updater_ = CUpdater::Create(window_, keyStringId_, registryKey_, server_);
     if (updater_) updater_->StartCheck();
     return TRUE;
 }
@@ -94,7 +94,7 @@ LRESULT CUpdaterDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
 LRESULT CUpdaterDlg::OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&) {
     HDC dc = reinterpret_cast<HDC>(wParam);
     RECT rect;
-    ::GetClientRect(m_hWnd, &rect);
+    ::GetClientRect(window_, &rect);
     {
         select_object pen(dc, pen_.get());
         select_object brush(dc, StripBrush());
@@ -102,7 +102,7 @@ LRESULT CUpdaterDlg::OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&) {
     }
     RECT text = rect;
     ::InflateRect(&text, -6, -2);
-    text.right = ChildRect(m_hWnd, GetDlgItem(IDCANCEL)).left;
+    text.right = ChildRect(window_, GetDlgItem(IDCANCEL)).left;
     select_object font(dc, font_.get());
     const int oldMode = ::SetBkMode(dc, TRANSPARENT);
     // Texts come from the server: an "&" is shown as it is, not as a mnemonic.
@@ -158,7 +158,7 @@ LRESULT CUpdaterDlg::OnUpdaterNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL& h
             EndDialog(IDOK);
         }
     }
-    ::InvalidateRect(m_hWnd, nullptr, TRUE);
+    ::InvalidateRect(window_, nullptr, TRUE);
     return 0;
 }
 
@@ -190,7 +190,7 @@ void CUpdaterDlg::StartDownload() {
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof(ofn);
     // Owned by the strip, so it stays modal to it and Cancel cannot pull the strip away underneath.
-    ofn.hwndOwner = m_hWnd;
+    ofn.hwndOwner = window_;
     ofn.lpstrFilter = filter;
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
@@ -201,11 +201,11 @@ void CUpdaterDlg::StartDownload() {
     ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_ENABLESIZING | OFN_NOCHANGEDIR |
                 OFN_HIDEREADONLY;
     if (::GetSaveFileNameW(&ofn) && !closing_ && updater_->StartDownload(file)) {
-        ::InvalidateRect(m_hWnd, nullptr, TRUE);
+        ::InvalidateRect(window_, nullptr, TRUE);
         return;
     }
     updater_->CancelAndWait();
-    ::PostMessageW(m_hWnd, kUpdaterNotifyMessage, 100, kUpdaterCompletion);
+    ::PostMessageW(window_, kUpdaterNotifyMessage, 100, kUpdaterCompletion);
 }
 
 LRESULT CUpdaterDlg::OnCancel(WORD, WORD, HWND, BOOL&) {

@@ -110,6 +110,8 @@ bool IsSameOrNestedPath(const wchar_t* first, const wchar_t* second) {
 bool MoveOrCopyToBookmark(HWND owner, const wchar_t* source, const wchar_t* destination, bool ctrl, bool shift) {
     if (!ctrl || !source || !destination) return false;
     if (IsNamespacePath(source) || IsNamespacePath(destination)) return false;
+    // A relative or empty destination would be taken from the host's current folder.
+    if (!destination[0] || ::PathIsRelativeW(destination)) return false;
     if (IsSameOrNestedPath(source, destination)) return false;  // cannot be copied into each other
 
     try {

@@ -90,7 +90,7 @@ void CDirvaneContextMenu::CopyPathsToClipboard() {
 STDMETHODIMP CDirvaneContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
     if (!info) return E_INVALIDARG;
     const UINT_PTR verb = reinterpret_cast<UINT_PTR>(info->lpVerb);
-    if (HIWORD(static_cast<DWORD>(verb)) != 0) return E_INVALIDARG;  // verbs by name are not supported
+    if (!IS_INTRESOURCE(verb)) return E_INVALIDARG;  // verbs by name are not supported
     const UINT offset = LOWORD(verb);
     const bool ctrl = KeyDown(VK_LCONTROL) || KeyDown(VK_RCONTROL);
     const bool shift = KeyDown(VK_LSHIFT) || KeyDown(VK_RSHIFT);
@@ -120,6 +120,7 @@ STDMETHODIMP CDirvaneContextMenu::InvokeCommand(CMINVOKECOMMANDINFO* info) {
         default: {
             if (offset >= model_.jumpRange) return E_INVALIDARG;
             const std::wstring& target = model_.TargetAt(offset);
+            if (target.empty()) return E_INVALIDARG;  // no folder: a fixed entry, or an item without one
             if (!MoveOrCopyToBookmark(window, firstPath, target.c_str(), ctrl, shift))
                 nav::JumpToFolder(window, target.c_str());
         }
@@ -152,7 +153,7 @@ STDMETHODIMP CDirvaneContextMenu::HandleMenuMsg2(UINT msg, WPARAM, LPARAM lParam
     *result = 0;
     if (msg == WM_MEASUREITEM) {
         auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (measure && MeasureMenuItem(model_, *measure)) *result = TRUE;
+        if (measure && measure->CtlType == ODT_MENU && MeasureMenuItem(model_, *measure)) *result = TRUE;
     } else if (msg == WM_DRAWITEM) {
         auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
         if (draw && draw->CtlType == ODT_MENU && DrawMenuItem(model_, SharedMenuImages(), *draw)) *result = TRUE;

@@ -513,6 +513,8 @@ TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
         {scratch_.MakeFolder(L"Database"), true},
         {scratch_.MakeFolder(L"Dat"), true},
         {kComputer, false},
+        {L"", false},          // an item without a folder (written by another program)
+        {L"Relative", false},  // would be taken from the host's current folder
     };
     {
         Seed seed;
@@ -525,7 +527,7 @@ TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
     HeldKeys keys(true, true);
     for (UINT offset = 0; offset < ARRAYSIZE(cases); ++offset) {
         Answerer answerer(L"Dirvane", IDNO);
-        EXPECT_EQ(m.Invoke(offset, explorer.window()), S_OK);
+        EXPECT_EQ(m.Invoke(offset, explorer.window()), cases[offset].bookmark.empty() ? E_INVALIDARG : S_OK);
         EXPECT_EQ(answerer.Answered(), cases[offset].asks) << offset << ": " << answerer.Text();
     }
     ASSERT_EQ(explorer.Browsed().size(), ARRAYSIZE(cases));  // No, or no question: the window jumps

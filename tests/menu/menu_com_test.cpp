@@ -530,7 +530,8 @@ TEST_F(MenuCom, CopyIsRefusedOnlyForTheSameOrANestedFolder) {
         EXPECT_EQ(m.Invoke(offset, explorer.window()), cases[offset].bookmark.empty() ? E_INVALIDARG : S_OK);
         EXPECT_EQ(answerer.Answered(), cases[offset].asks) << offset << ": " << answerer.Text();
     }
-    ASSERT_EQ(explorer.Browsed().size(), ARRAYSIZE(cases));  // No, or no question: the window jumps
+    // No, or no question: the window jumps, except to the last two, which name no folder.
+    ASSERT_EQ(explorer.Browsed().size(), ARRAYSIZE(cases) - 2);
     EXPECT_TRUE(::PathIsDirectoryW(cases[0].bookmark.c_str()));
 }
 

@@ -385,9 +385,10 @@ namespace {
 
 // The process's one background check, among all handler objects.
 std::atomic<bool> backgroundCheckRunning{false};
-// When the process's last background check failed on its own (no network, a broken reply); 0 when
-// it did not. A failed check records no date, so without this pause every right-click would start
-// another check and its thread. A cancelled check (its menu closed) is tried again at once.
+// When the process's last background check ended without a result (no network, a broken reply, or
+// its menu closed first, which on a slow or blackholed network is the usual end); 0 when it did not.
+// Such a check records no date, so without this pause every right-click would start another check
+// and its thread; a working network is asked again an hour later.
 std::atomic<ULONGLONG> lastFailedBackgroundCheck{0};
 constexpr ULONGLONG kBackgroundRetryAfterFailureMs = 60 * 60 * 1000;
 
@@ -420,8 +421,8 @@ DWORD WINAPI WorkerProc(void* param) {
             }
             state.Notify(false, 100, kUpdaterCompletion);
             if (state.holdsBackgroundSlot.exchange(false)) {
-                if (state.error && !state.cancelled) {
-                    DV_TRACE(L"background update check failed; the next waits an hour");
+                if (state.error || state.cancelled) {
+                    DV_TRACE(L"background update check ended without a result; the next waits an hour");
                     lastFailedBackgroundCheck = std::max<ULONGLONG>(::GetTickCount64(), 1);
                 }
                 backgroundCheckRunning = false;

@@ -181,8 +181,8 @@ public:
     bool StartBackgroundCheck() noexcept;
     // A background check of this process is running (its worker has not ended yet).
     static bool BackgroundCheckRunning() noexcept;
-    // No background check is running and none failed on its own within the last hour (a failed
-    // check stores no date; cancelled ones do not count).
+    // No background check is running and none ended without a result (failed or cancelled) within
+    // the last hour: such a check stores no date.
     static bool BackgroundCheckMayStart() noexcept;
     // The last completed check found a newer version ("UpdateAvail" in the registry, never the
     // object's own flags).

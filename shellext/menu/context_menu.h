@@ -10,6 +10,7 @@
 #include "updater/updater.h"
 #include <memory>
 #include <shlobj.h>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,8 @@ private:
 
 // True when some item of menu has a caption containing text (case-sensitive, "&" included).
 bool MenuHasItemText(HMENU menu, const wchar_t* text);
+// True when some caption contains any of texts; one pass over the menu.
+bool MenuHasItemText(HMENU menu, std::initializer_list<const wchar_t*> texts);
 bool MenuHasItemText(HMENU menu, UINT stringId);
 
 // Path of an item identifier list: the file-system path, or the "::{...}" parsing name of a

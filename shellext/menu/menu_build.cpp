@@ -18,7 +18,11 @@ using dv::store::ReleaseBookmarkTree;
 
 namespace {
 
-bool IsExistingFile(const wchar_t* path) { return ::PathFileExistsW(path) && !::PathIsDirectoryW(path); }
+// One look at the disk: an existing file, not a folder.
+bool IsExistingFile(const wchar_t* path) {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 // Foreground windows whose own commands cover copying paths: the desktop and the file managers
 // with a command line.
@@ -30,16 +34,20 @@ bool ForegroundOffersCopyPaths() {
 
 } // namespace
 
-bool MenuHasItemText(HMENU menu, const wchar_t* text) {
-    if (!menu || !text) return false;
-    int count = ::GetMenuItemCount(menu);
+bool MenuHasItemText(HMENU menu, std::initializer_list<const wchar_t*> texts) {
+    if (!menu) return false;
+    const int count = ::GetMenuItemCount(menu);
     for (int position = 0; position < count; ++position) {
         wchar_t caption[kMaxText] = {};
-        if (::GetMenuStringW(menu, position, caption, kMaxText, MF_BYPOSITION) > 0 && wcsstr(caption, text))
-            return true;
+        if (::GetMenuStringW(menu, position, caption, kMaxText, MF_BYPOSITION) <= 0) continue;
+        for (const wchar_t* text : texts) {
+            if (text && wcsstr(caption, text)) return true;
+        }
     }
     return false;
 }
+
+bool MenuHasItemText(HMENU menu, const wchar_t* text) { return MenuHasItemText(menu, {text}); }
 
 bool MenuHasItemText(HMENU menu, UINT stringId) {
     return MenuHasItemText(menu, LoadResString(stringId).c_str());
@@ -51,7 +59,8 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         model_.firstId = firstId;
         if (!MenuWanted(flags) || !menu || selection_.count == 0) return S_OK;
         // Registered for several classes, the handler may be asked twice for one menu: only the first adds.
-        if (MenuHasItemText(menu, IDS_PRODUCT_NAME) || MenuHasItemText(menu, IDS_COPY_PATHS)) return S_OK;
+        if (MenuHasItemText(menu, {LoadResString(IDS_PRODUCT_NAME).c_str(), LoadResString(IDS_COPY_PATHS).c_str()}))
+            return S_OK;
 
         MenuRequest request;
         request.firstId = firstId;

@@ -125,6 +125,17 @@ private:
     T* data_;
 };
 
+// A slim reader/writer lock held exclusively for the life of the scope.
+class srw_exclusive {
+public:
+    explicit srw_exclusive(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    srw_exclusive(const srw_exclusive&) = delete;
+    srw_exclusive& operator=(const srw_exclusive&) = delete;
+    ~srw_exclusive() { ::ReleaseSRWLockExclusive(&lock_); }
+private:
+    SRWLOCK& lock_;
+};
+
 // A STGMEDIUM released with ReleaseStgMedium.
 struct unique_stgmedium : STGMEDIUM {
     unique_stgmedium() noexcept : STGMEDIUM{} {}

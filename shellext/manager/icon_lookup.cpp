@@ -37,14 +37,6 @@ int LookUpIcon(const std::wstring& address, int genericFolder) {
     return ui::GetShellIconIndex(address.c_str());
 }
 
-struct Lock {
-    explicit Lock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    ~Lock() { ::ReleaseSRWLockExclusive(&lock_); }
-    Lock(const Lock&) = delete;
-    Lock& operator=(const Lock&) = delete;
-    SRWLOCK& lock_;
-};
-
 } // namespace
 
 bool IconNeedsShell(const std::wstring& address) {
@@ -82,14 +74,14 @@ IconLookup::IconLookup() : shared_(std::make_shared<Shared>()) {
 }
 
 void IconLookup::Start(HWND window, UINT message) noexcept {
-    Lock lock(shared_->lock);
+    srw_exclusive lock(shared_->lock);
     shared_->window = window;
     shared_->message = message;
 }
 
 void IconLookup::Stop() noexcept {
     if (!shared_) return;
-    Lock lock(shared_->lock);
+    srw_exclusive lock(shared_->lock);
     shared_->window = nullptr;
     shared_->queue.clear();
 }
@@ -99,7 +91,7 @@ int IconLookup::IconFor(const std::wstring& address) {
     if (found != known_.end()) return found->second;
     if (!IconNeedsShell(address) || !asked_.insert(address).second) return genericFolder_;
     {
-        Lock lock(shared_->lock);
+        srw_exclusive lock(shared_->lock);
         if (!shared_->window) return genericFolder_;
         shared_->queue.push_back(address);
         if (shared_->workerRunning) return genericFolder_;
@@ -123,7 +115,7 @@ void IconLookup::StartWorker() {
     }
     delete share;
     // Without a worker the queued addresses keep the generic icon; a later ask may try again.
-    Lock lock(shared_->lock);
+    srw_exclusive lock(shared_->lock);
     shared_->workerRunning = false;
     for (const auto& address : shared_->queue) asked_.erase(address);
     shared_->queue.clear();
@@ -137,7 +129,7 @@ DWORD WINAPI IconLookup::WorkerMain(void* parameter) noexcept {
         for (;;) {
             std::wstring address;
             {
-                Lock lock(shared.lock);
+                srw_exclusive lock(shared.lock);
                 if (!shared.window || shared.queue.empty()) {
                     shared.workerRunning = false;
                     break;
@@ -146,14 +138,14 @@ DWORD WINAPI IconLookup::WorkerMain(void* parameter) noexcept {
                 shared.queue.pop_front();
             }
             const int icon = LookUpIcon(address, shared.genericFolder);
-            Lock lock(shared.lock);
+            srw_exclusive lock(shared.lock);
             if (!shared.window) continue;  // ends at the top
             shared.results.emplace_back(std::move(address), icon);
             if (!shared.posted) shared.posted = ::PostMessageW(shared.window, shared.message, 0, 0) != FALSE;
         }
     } catch (...) {
         DV_TRACE_EXCEPTION();
-        Lock lock(shared.lock);
+        srw_exclusive lock(shared.lock);
         shared.workerRunning = false;
     }
     if (SUCCEEDED(com)) ::CoUninitialize();
@@ -167,7 +159,7 @@ DWORD WINAPI IconLookup::WorkerMain(void* parameter) noexcept {
 bool IconLookup::TakeResults() {
     std::vector<std::pair<std::wstring, int>> results;
     {
-        Lock lock(shared_->lock);
+        srw_exclusive lock(shared_->lock);
         results.swap(shared_->results);
         shared_->posted = false;
     }

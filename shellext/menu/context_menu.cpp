@@ -15,9 +15,7 @@ namespace dv::menu {
 
 using dv::store::BookmarkTreePtr;
 using dv::store::LoadBookmarkTree;
-using dv::store::ReadUpdateAvailable;
 using dv::store::ReleaseBookmarkTree;
-using dv::store::WasUpdateCheckedToday;
 using dv::store::kProductKeyPath;
 using dv::ui::ConfirmRemoval;
 using dv::updater::CUpdater;
@@ -35,7 +33,7 @@ CDirvaneContextMenu::~CDirvaneContextMenu() = default;
 void CDirvaneContextMenu::StartDailyUpdateCheck() {
     // At most one quiet check a day, one at a time per process, none for an hour after one failed;
     // otherwise the menu shows the stored outcome of the last check.
-    if (updater_ || !CUpdater::BackgroundCheckMayStart() || WasUpdateCheckedToday()) return;
+    if (updater_ || !CUpdater::BackgroundCheckMayStart() || storedUpdate_.checkedToday) return;
     updater_ = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
     if (updater_ && !updater_->StartBackgroundCheck()) updater_.reset();
 }
@@ -52,7 +50,7 @@ const QITAB* CDirvaneContextMenu::InterfaceTable() {
 }
 
 bool CDirvaneContextMenu::UpdateIsAvailable() {
-    return updater_ ? updater_->IsUpdateAvailable() : ReadUpdateAvailable();
+    return updater_ ? updater_->IsUpdateAvailable() : storedUpdate_.available;
 }
 
 void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {

@@ -52,8 +52,8 @@ protected:
     // Opens the bookmark manager over owner (with its update offer when updateRequested).
     virtual void OpenManager(HWND owner, bool updateRequested);
 
-    // Starts the background update check when none ran today: on a menu being built, never for a
-    // handler that is only made and released.
+    // Starts the background update check when none ran today (by storedUpdate_): on a menu being
+    // built, never for a handler that is only made and released.
     void StartDailyUpdateCheck();
 
     // Commands that use the handler's state.
@@ -63,6 +63,7 @@ protected:
 private:
     MenuSelection selection_;
     MenuModel model_;
+    store::StoredUpdateState storedUpdate_;  // read once per menu
     std::unique_ptr<updater::CUpdater> updater_;  // its destruction only signals the background check to stop
 };
 
@@ -77,8 +78,8 @@ bool MenuHasItemText(HMENU menu, UINT stringId);
 bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]);
 
 // Short name of a path: the folder's own name (a file gives its folder's), or the display name
-// of a namespace path.
-void DisplayNameOf(const wchar_t* path, wchar_t (&name)[kMaxText]);
+// of a namespace path. knownFolder: the caller knows path is a folder (a view's own), no disk access.
+void DisplayNameOf(const wchar_t* path, wchar_t (&name)[kMaxText], bool knownFolder = false);
 
 // Sorts paths in descending order, only A-Z folded, and removes entries that compare equal.
 void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths);

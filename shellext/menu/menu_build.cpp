@@ -26,11 +26,35 @@ bool IsExistingFile(const wchar_t* path) {
 
 // Foreground windows whose own commands cover copying paths: the desktop and the file managers
 // with a command line.
-bool ForegroundOffersCopyPaths() {
-    HWND foreground = ::GetForegroundWindow();
-    if (foreground && foreground == ::GetShellWindow()) return false;
-    return nav::ClassifyTargetWindow(foreground) != nav::TargetWindowKind::CommanderWindow;
+bool WindowOffersCopyPaths(HWND window) {
+    if (window && window == ::GetShellWindow()) return false;
+    return nav::ClassifyTargetWindow(window) != nav::TargetWindowKind::CommanderWindow;
 }
+
+// The answer for the last foreground window: its class, and being the shell's window, do not
+// change while it lives, and each look at another process's window is a round trip to the system.
+class ForegroundMemo {
+public:
+    bool OffersCopyPaths() {
+        HWND foreground = ::GetForegroundWindow();
+        {
+            srw_exclusive hold(lock_);
+            if (foreground && foreground == window_) return offers_;
+        }
+        const bool offers = WindowOffersCopyPaths(foreground);
+        srw_exclusive hold(lock_);
+        window_ = foreground;
+        offers_ = offers;
+        return offers;
+    }
+
+private:
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    HWND window_ = nullptr;
+    bool offers_ = true;
+};
+
+ForegroundMemo g_foreground;
 
 } // namespace
 
@@ -70,10 +94,14 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
                              : IsVistaOrLater() ? ImageStyle::OwnBitmap
                                                 : ImageStyle::Callback;
         request.addOns = ReadAddOnFlags();
+        storedUpdate_ = store::ReadStoredUpdateState();
         StartDailyUpdateCheck();
         request.updateAvailable = UpdateIsAvailable();
-        request.firstPathIsFile = IsExistingFile(selection_.firstPath);
-        request.foregroundOffersCopyPaths = ForegroundOffersCopyPaths();
+        // A background's path is the view's own folder: no look at the disk for it.
+        request.firstPathIsFile = !selection_.ownPathOnly && IsExistingFile(selection_.firstPath);
+        // Two looks at other processes' windows, only for the add-on that needs them.
+        request.foregroundOffersCopyPaths =
+            HasAddOn(request.addOns, store::AddOnFlags::CopyToClipboard) && g_foreground.OffersCopyPaths();
         BookmarkTreePtr tree = LoadBookmarkTree();
         model_ = BuildMenuModel(tree ? &tree->root : nullptr, selection_, request);
         ReleaseBookmarkTree(tree);

@@ -5,6 +5,7 @@
 #include "common/selection_data.h"
 #include <shlwapi.h>
 #include <algorithm>
+#include <array>
 
 namespace dv::menu {
 
@@ -21,11 +22,70 @@ bool IsWholeParsingName(PCIDLIST_ABSOLUTE list, const wchar_t* text) {
            wcscmp(static_cast<const wchar_t*>(whole.get()), text) == 0;
 }
 
+// The paths of the last item lists seen. The shell hands over the same folder's list again and again
+// (every right-click in one window, a double-click's default verb, the File menu), and turning a
+// list into a path binds a shell folder per level of it: under some shells that costs more than the
+// whole menu. An answer is reused for a few seconds only, so that a moved known folder (Documents,
+// the desktop) is seen soon after.
+class PathLookupCache {
+public:
+    static constexpr ULONGLONG kLifetimeMs = 3000;
+    static constexpr UINT kLargestList = 4096;
+
+    bool Find(PCIDLIST_ABSOLUTE list, UINT size, wchar_t (&path)[kMaxText]) {
+        const ULONGLONG now = ::GetTickCount64();
+        srw_exclusive hold(lock_);
+        for (const Entry& entry : entries_) {
+            if (entry.list.size() == size && now - entry.madeAt < kLifetimeMs &&
+                memcmp(entry.list.data(), list, size) == 0)
+                return CopyText(path, kMaxText, entry.path.c_str());
+        }
+        return false;
+    }
+
+    void Store(PCIDLIST_ABSOLUTE list, UINT size, const wchar_t* path) {
+        if (size > kLargestList) return;
+        try {
+            Entry made{std::vector<BYTE>(reinterpret_cast<const BYTE*>(list), reinterpret_cast<const BYTE*>(list) + size),
+                       path, ::GetTickCount64()};
+            srw_exclusive hold(lock_);
+            entries_[next_] = std::move(made);
+            next_ = (next_ + 1) % entries_.size();
+        } catch (...) {
+            DV_TRACE_EXCEPTION();  // no memory: the next lookup asks the shell again
+        }
+    }
+
+private:
+    struct Entry {
+        std::vector<BYTE> list;
+        std::wstring path;
+        ULONGLONG madeAt = 0;
+    };
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::array<Entry, 4> entries_;
+    size_t next_ = 0;
+};
+
+PathLookupCache g_pathLookups;
+
+bool ShellPathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]);
+
 } // namespace
 
 bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     wmemset(path, 0, kMaxText);
     if (!list) return false;
+    const UINT size = ::ILGetSize(list);
+    if (g_pathLookups.Find(list, size, path)) return true;
+    if (!ShellPathFromItemIdList(list, path)) return false;
+    g_pathLookups.Store(list, size, path);
+    return true;
+}
+
+namespace {
+
+bool ShellPathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     if (::SHGetPathFromIDListW(list, path)) {
         // A path that fills the buffer may have been cut: only the whole parsing name tells.
         if (wcslen(path) >= kMaxText - 1 && !IsWholeParsingName(list, path)) {
@@ -55,11 +115,14 @@ bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     return CopyText(path, kMaxText, parsing);
 }
 
-void DisplayNameOf(const wchar_t* source, wchar_t (&name)[kMaxText]) {
+} // namespace
+
+void DisplayNameOf(const wchar_t* source, wchar_t (&name)[kMaxText], bool knownFolder) {
     CopyText(name, kMaxText, source);
     if (!IsNamespacePath(name)) {
-        if (!::PathIsDirectoryW(name)) ::PathRemoveFileSpecW(name);
-        if (::PathIsDirectoryW(name)) ::PathStripPathW(name);
+        // A folder's own name; a file's folder's name: one look at the disk for a folder.
+        if (knownFolder || ::PathIsDirectoryW(name) || (::PathRemoveFileSpecW(name) && ::PathIsDirectoryW(name)))
+            ::PathStripPathW(name);
         return;
     }
     com_ptr<IShellFolder> desktop;
@@ -177,7 +240,7 @@ STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObje
             return E_FAIL;
         }
         CopyText(selection_.firstPath, kMaxText, selection_.paths.front().c_str());
-        DisplayNameOf(selection_.firstPath, selection_.displayName);
+        DisplayNameOf(selection_.firstPath, selection_.displayName, selection_.ownPathOnly);
         selection_.count = static_cast<UINT>(selection_.paths.size());
         return S_OK;
     } catch (...) {

@@ -83,10 +83,17 @@ void WriteManagerSize(LONG width, LONG height) noexcept {
     WriteRegDword(key.get(), L"Height", static_cast<DWORD>(height));
 }
 
-bool ReadUpdateAvailable(const wchar_t* keyPath) noexcept {
-    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ);
+namespace {
+
+bool UpdateAvailableIn(HKEY key) noexcept {
     DWORD value = 0;
-    return key && ReadRegDword(key.get(), L"UpdateAvail", value) && value != 0;
+    return key && ReadRegDword(key, L"UpdateAvail", value) && value != 0;
+}
+
+} // namespace
+
+bool ReadUpdateAvailable(const wchar_t* keyPath) noexcept {
+    return UpdateAvailableIn(OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ).get());
 }
 
 void WriteUpdateState(bool available, const wchar_t* keyPath) noexcept {
@@ -103,18 +110,32 @@ void FormatUpdateDay(const SYSTEMTIME& utcDay, wchar_t (&date)[16]) noexcept {
 
 } // namespace
 
-bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {
-    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ);
+namespace {
+
+bool UpdateCheckedIn(HKEY key, const SYSTEMTIME& utcDay) noexcept {
     wchar_t stored[16], today[16];
-    if (!key || !ReadRegStringIfFits(key.get(), L"UpdateLastCheck", stored, ARRAYSIZE(stored))) return false;
+    if (!key || !ReadRegStringIfFits(key, L"UpdateLastCheck", stored, ARRAYSIZE(stored))) return false;
     FormatUpdateDay(utcDay, today);
     return wcscmp(stored, today) == 0;
 }
 
-bool WasUpdateCheckedToday(const wchar_t* keyPath) noexcept {
+SYSTEMTIME UtcNow() noexcept {
     SYSTEMTIME now = {};
     ::GetSystemTime(&now);
-    return WasUpdateCheckedOn(now, keyPath);
+    return now;
+}
+
+} // namespace
+
+bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {
+    return UpdateCheckedIn(OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ).get(), utcDay);
+}
+
+bool WasUpdateCheckedToday(const wchar_t* keyPath) noexcept { return WasUpdateCheckedOn(UtcNow(), keyPath); }
+
+StoredUpdateState ReadStoredUpdateState(const wchar_t* keyPath) noexcept {
+    unique_hkey key = OpenRegKey(HKEY_CURRENT_USER, keyPath, KEY_READ);
+    return {UpdateCheckedIn(key.get(), UtcNow()), UpdateAvailableIn(key.get())};
 }
 
 void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* keyPath) noexcept {

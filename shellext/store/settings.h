@@ -63,5 +63,11 @@ void WriteUpdateState(bool available, const SYSTEMTIME& utcDay, const wchar_t* k
 // writes it; missing, malformed or another day gives false. The key is never created.
 bool WasUpdateCheckedOn(const SYSTEMTIME& utcDay, const wchar_t* keyPath = kProductKeyPath) noexcept;
 bool WasUpdateCheckedToday(const wchar_t* keyPath = kProductKeyPath) noexcept;
+// Both of the above with one opening of the key (each right-click reads them).
+struct StoredUpdateState {
+    bool checkedToday = false;
+    bool available = false;
+};
+StoredUpdateState ReadStoredUpdateState(const wchar_t* keyPath = kProductKeyPath) noexcept;
 
 } // namespace dv::store

@@ -105,6 +105,21 @@ TEST_F(Selection, FailureCodes) {
     EXPECT_STREQ(handler_->FirstPath(), L"");
 }
 
+// Paths of item lists are remembered for a moment: lists that differ in one byte, or only in length,
+// must still give their own paths, again and again.
+TEST_F(Selection, RememberedPathsBelongToTheirOwnItemLists) {
+    const Paths folders = {scratch_.MakeFolder(L"Ab"), scratch_.MakeFolder(L"Ac"), scratch_.MakeFolder(L"Abc")};
+    for (int round = 0; round < 2; ++round) {
+        for (const std::wstring& folder : folders) {
+            wchar_t path[kMaxText];
+            ASSERT_TRUE(dv::menu::PathFromItemIdList(dvtest::ItemList(folder).get(), path));
+            EXPECT_EQ(path, folder);
+        }
+    }
+    wchar_t path[kMaxText];
+    EXPECT_FALSE(dv::menu::PathFromItemIdList(nullptr, path));
+}
+
 TEST(Shared, VersionFactsOfThisSystemAndModule) {
     EXPECT_TRUE(IsVistaOrLater());    // Wine reports 6.1 unless told otherwise
     EXPECT_FALSE(IsPreXpWindows());

@@ -53,6 +53,25 @@ bool MenuHasItemText(HMENU menu, UINT stringId) {
     return MenuHasItemText(menu, LoadResString(stringId).c_str());
 }
 
+MenuModel BuildCurrentMenuModel(const MenuSelection& selection, UINT firstId, UINT lastId, UINT flags,
+                                bool updateAvailable) {
+    MenuRequest request;
+    request.firstId = firstId;
+    request.lastId = lastId;
+    request.flags = flags;
+    request.imageStyle = IsPreXpWindows() ? ImageStyle::CheckMarkOnly
+                         : IsVistaOrLater() ? ImageStyle::OwnBitmap
+                                            : ImageStyle::Callback;
+    request.addOns = ReadAddOnFlags();
+    request.updateAvailable = updateAvailable;
+    request.firstPathIsFile = IsExistingFile(selection.firstPath);
+    request.foregroundOffersCopyPaths = ForegroundOffersCopyPaths();
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    MenuModel model = BuildMenuModel(tree ? &tree->root : nullptr, selection, request);
+    ReleaseBookmarkTree(tree);
+    return model;
+}
+
 STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT firstId, UINT lastId, UINT flags) {
     try {
         model_ = MenuModel();
@@ -62,21 +81,8 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         if (MenuHasItemText(menu, {LoadResString(IDS_PRODUCT_NAME).c_str(), LoadResString(IDS_COPY_PATHS).c_str()}))
             return S_OK;
 
-        MenuRequest request;
-        request.firstId = firstId;
-        request.lastId = lastId;
-        request.flags = flags;
-        request.imageStyle = IsPreXpWindows() ? ImageStyle::CheckMarkOnly
-                             : IsVistaOrLater() ? ImageStyle::OwnBitmap
-                                                : ImageStyle::Callback;
-        request.addOns = ReadAddOnFlags();
         StartDailyUpdateCheck();
-        request.updateAvailable = UpdateIsAvailable();
-        request.firstPathIsFile = IsExistingFile(selection_.firstPath);
-        request.foregroundOffersCopyPaths = ForegroundOffersCopyPaths();
-        BookmarkTreePtr tree = LoadBookmarkTree();
-        model_ = BuildMenuModel(tree ? &tree->root : nullptr, selection_, request);
-        ReleaseBookmarkTree(tree);
+        model_ = BuildCurrentMenuModel(selection_, firstId, lastId, flags, UpdateIsAvailable());
         RenderMenu(model_, SharedMenuImages(), menu, index);
     } catch (...) {
         DV_TRACE_EXCEPTION();

@@ -22,13 +22,20 @@ constexpr GUID kTopCommandName = {0x8E4F2A61, 0xC93B, 0x4D07, {0xB5, 0xE8, 0x1A,
 
 // The model's identifiers start at 0 and may use every offset the model allows.
 constexpr UINT kFirstId = 0;
-constexpr UINT kLastId = 0xFFFF;
+constexpr UINT kLastId = 0x7FFF;  // as much room as Explorer gives a classic menu
 
-// Text for the host, which frees it with CoTaskMemFree.
-HRESULT HandOut(const std::wstring& text, LPWSTR* out) {
+// The text that make gives, for the host, which frees it with CoTaskMemFree; E_FAIL for no text.
+template <class Make>
+HRESULT HandOut(LPWSTR* out, Make make) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    return ::SHStrDupW(text.c_str(), out);
+    try {
+        const std::wstring text = make();
+        return text.empty() ? E_FAIL : ::SHStrDupW(text.c_str(), out);
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+        return E_OUTOFMEMORY;
+    }
 }
 
 // "<path of this DLL>,-<icon>", the form the shell loads an icon resource from.
@@ -205,46 +212,32 @@ void CDirvaneExplorerCommand::BuildMenu(IShellItemArray* items) {
 }
 
 STDMETHODIMP CDirvaneExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* title) {
-    try {
-        const MenuEntry* entry = Entry();
-        return HandOut(WithoutAccelerators(IsTop() ? LoadResString(IDS_PRODUCT_NAME) : entry ? entry->caption : L""),
-                       title);
-    } catch (...) {
-        DV_TRACE_EXCEPTION();
-        return E_OUTOFMEMORY;
-    }
+    const MenuEntry* entry = Entry();
+    return HandOut(title, [&] {
+        return WithoutAccelerators(IsTop() ? LoadResString(IDS_PRODUCT_NAME) : entry ? entry->caption : L"");
+    });
 }
 
 STDMETHODIMP CDirvaneExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
-    if (!icon) return E_POINTER;
-    *icon = nullptr;
     const MenuEntry* entry = Entry();
     const ImageKind image = IsTop() ? ImageKind::Product : entry ? entry->image : ImageKind::None;
     UINT iconId = 0;
     if (image == ImageKind::Product) iconId = IDI_PRODUCT;
     else if (image == ImageKind::Update) iconId = IDI_UPDATE;
     else if (image == ImageKind::Swatch && entry->colorIndex != 0) iconId = IDI_SWATCH_BASE + entry->colorIndex;
-    if (iconId == 0) return E_NOTIMPL;  // the marks of the add-ons are no icons
-    try {
-        const std::wstring location = IconLocation(iconId);
-        return location.empty() ? E_FAIL : HandOut(location, icon);
-    } catch (...) {
-        DV_TRACE_EXCEPTION();
-        return E_OUTOFMEMORY;
+    if (iconId == 0) {  // the marks of the add-ons are no icons
+        if (icon) *icon = nullptr;
+        return E_NOTIMPL;
     }
+    return HandOut(icon, [&] { return IconLocation(iconId); });
 }
 
 STDMETHODIMP CDirvaneExplorerCommand::GetToolTip(IShellItemArray*, LPWSTR* tip) {
-    if (!tip) return E_POINTER;
-    *tip = nullptr;
-    const MenuEntry* entry = Entry();
-    if (!IsTop() && !entry) return E_NOTIMPL;
-    try {
-        return HandOut(IsTop() ? LoadResString(IDS_HELP_DEFAULT) : menu_->model.HelpText(offset_), tip);
-    } catch (...) {
-        DV_TRACE_EXCEPTION();
-        return E_OUTOFMEMORY;
+    if (!IsTop() && !Entry()) {  // the line above the add-ons
+        if (tip) *tip = nullptr;
+        return E_NOTIMPL;
     }
+    return HandOut(tip, [&] { return IsTop() ? LoadResString(IDS_HELP_DEFAULT) : menu_->model.HelpText(offset_); });
 }
 
 STDMETHODIMP CDirvaneExplorerCommand::GetCanonicalName(GUID* name) {

@@ -2,7 +2,6 @@
 // entries as the classic menu for the same bookmarks and selection, its invocation with and
 // without a site, and no objects left behind.
 #include "menu_com.h"
-#include "common/resource_counts.h"
 #include "common/test_com.h"
 #include <shlguid.h>
 #include <shlwapi.h>
@@ -381,39 +380,13 @@ TEST_F(CommandCom, InvokingABookmark) {
 }
 
 TEST_F(CommandCom, AThousandEnumerationsLeaveNoObjectsBehind) {
-    {
-        Seed seed;
-        seed.Add(L"C:\\Red", L"Red", 2);
-        seed.Add(L"", L"-");
-        const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
-        seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
-    }
+    SeedLeakCheckTree();
     SetAddOns(1, 1, 1);
     com_ptr<IShellItemArray> items = ItemArray({scratch_.MakeFolder(L"Leak")});
     BrowserWindow explorer;
     Site site;
     site.browser = explorer.browser();
-    auto cycle = [&] {
-        Tree tree(items.get(), &site);
-        tree.Nodes();
-    };
-    // As for the classic menu: the update check's thread goes when the check ends on its own.
-    auto checksEnded = [] {
-        auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            ::GetProcAddress(::GetModuleHandleW(L"Dirvane.dll"), "DllCanUnloadNow"));
-        return canUnload && canUnload() == S_OK;
-    };
-    for (int i = 0; i < 20; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
-    for (int i = 0; i < 1000; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    dvtest::ResourceCounts after;
-    EXPECT_TRUE(dvtest::WaitFor([&] {
-        after = dvtest::CurrentResourceCounts();
-        return after.gdi <= before.gdi && after.user <= before.user && after.kernel <= before.kernel;
-    }, std::chrono::seconds(10))) << "GDI " << before.gdi << " -> " << after.gdi << ", USER " << before.user << " -> "
-                                  << after.user << ", kernel " << before.kernel << " -> " << after.kernel;
+    ExpectNoGrowthOverAThousand([&] { Tree(items.get(), &site).Nodes(); });
 }
 
 } // namespace

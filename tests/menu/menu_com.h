@@ -5,6 +5,7 @@
 #include "menu_support.h"
 #include "common/product_ids.h"
 #include "common/registry.h"
+#include "common/resource_counts.h"
 #include "common/shell_objects.h"
 #include "common/test_support.h"
 #include "common/text.h"
@@ -12,6 +13,7 @@
 #include "store/settings.h"
 #include <gtest/gtest.h>
 #include <shlobj.h>
+#include <functional>
 
 namespace menutest {
 
@@ -117,6 +119,39 @@ inline void SetAddOns(DWORD notepad, DWORD runCmd, DWORD copy) {
     dv::WriteRegDword(key.get(), L"NotepadView", notepad);
     dv::WriteRegDword(key.get(), L"RunCmd", runCmd);
     dv::WriteRegDword(key.get(), L"CopyToClipboard", copy);
+}
+
+// The bookmarks of the leak checks: a colour, a separator, and a submenu with a child.
+inline void SeedLeakCheckTree() {
+    Seed seed;
+    seed.Add(L"C:\\Red", L"Red", 2);
+    seed.Add(L"", L"-");
+    const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
+    seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
+}
+
+// Runs one right-click's cycle 20 times, then 1,000 times, and expects no more GDI objects, USER
+// objects and kernel handles after them than before. Each cycle may start a background update
+// check; its thread and what it holds go away when the check ends on its own, which the DLL's
+// unload answer tells, and Wine may take a moment more to free them.
+inline void ExpectNoGrowthOverAThousand(const std::function<void()>& cycle) {
+    auto checksEnded = [] {
+        auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+            ::GetProcAddress(::GetModuleHandleW(L"Dirvane.dll"), "DllCanUnloadNow"));
+        return canUnload && canUnload() == S_OK;
+    };
+    for (int i = 0; i < 20; ++i) cycle();
+    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
+    const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
+    for (int i = 0; i < 1000; ++i) cycle();
+    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
+    // A leak shows as growth; Wine may free an object of its own in between, so fewer is fine.
+    dvtest::ResourceCounts after;
+    EXPECT_TRUE(dvtest::WaitFor([&] {
+        after = dvtest::CurrentResourceCounts();
+        return after.gdi <= before.gdi && after.user <= before.user && after.kernel <= before.kernel;
+    }, std::chrono::seconds(10))) << "GDI " << before.gdi << " -> " << after.gdi << ", USER " << before.user << " -> "
+                                  << after.user << ", kernel " << before.kernel << " -> " << after.kernel;
 }
 
 class MenuCom : public ::testing::Test {

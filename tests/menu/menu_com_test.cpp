@@ -1,12 +1,10 @@
 // The handler as the shell sees it: registered with regsvr32, created through COM, asked for its
 // menu and invoked. The store's API only seeds and reads the registry.
-#include "common/product_ids.h"
 #include "menu_com.h"
 #include "menu_support.h"
 #include "common/test_support.h"
 #include "common/shell_objects.h"
 #include "common/registry.h"
-#include "common/resource_counts.h"
 #include "common/text.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
@@ -37,7 +35,6 @@ std::vector<std::wstring> TopLevelAddresses() {
     ReleaseBookmarkTree(tree);
     return addresses;
 }
-
 
 TEST_F(MenuCom, FlagsDecideWhetherItemsAreAdded) {
     std::wstring work = scratch_.MakeFolder(L"Work");
@@ -674,37 +671,14 @@ TEST_F(MenuCom, HelpTextsAndInvalidRequests) {
 }
 
 TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
-    {
-        Seed seed;
-        seed.Add(L"C:\\Red", L"Red", 2);
-        seed.Add(L"", L"-");
-        const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
-        seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
-    }
+    SeedLeakCheckTree();
     SetAddOns(1, 1, 1);
     std::wstring folder = scratch_.MakeFolder(L"Leak");
-    auto cycle = [&] {
+    ExpectNoGrowthOverAThousand([&] {
         Menu m;
         m.Background(folder);
         m.Query();
-    };
-    // Each handler starts a background update check; its thread and what it holds go away when the
-    // check ends on its own, which the DLL's unload answer tells.
-    auto checksEnded = [] {
-        auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            ::GetProcAddress(::GetModuleHandleW(L"Dirvane.dll"), "DllCanUnloadNow"));
-        return canUnload && canUnload() == S_OK;
-    };
-    for (int i = 0; i < 20; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
-    for (int i = 0; i < 1000; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    const dvtest::ResourceCounts after = dvtest::CurrentResourceCounts();
-    // A leak shows as growth; Wine may free an object of its own in between, so fewer is fine.
-    EXPECT_LE(after.gdi, before.gdi);
-    EXPECT_LE(after.user, before.user);
-    EXPECT_LE(after.kernel, before.kernel);
+    });
 }
 
 } // namespace

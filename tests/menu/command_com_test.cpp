@@ -368,6 +368,20 @@ TEST_F(CommandCom, InvokingABookmark) {
     }
 }
 
+// The fixed commands run the classic menu's code: Bookmark stores the selected folder.
+TEST_F(CommandCom, BookmarkCommandStoresTheSelection) {
+    const std::wstring here = scratch_.MakeFolder(L"Here");
+    Tree tree(ItemArray({here}).get());
+    com_ptr<IExplorerCommand> bookmark = tree.Command(L"Bookmark \"Here\"");
+    ASSERT_TRUE(bookmark);
+    EXPECT_EQ(bookmark->Invoke(nullptr, nullptr), S_OK);
+    BookmarkTreePtr stored = LoadBookmarkTree();
+    ASSERT_EQ(stored->root.children.size(), 1u);
+    EXPECT_TRUE(SamePath(stored->root.children[0]->address, here)) << stored->root.children[0]->address;
+    ReleaseBookmarkTree(stored);
+    EXPECT_EQ(tree.top->Invoke(nullptr, nullptr), E_NOTIMPL);  // it only opens its submenu
+}
+
 TEST_F(CommandCom, AThousandEnumerationsLeaveNoObjectsBehind) {
     SeedLeakCheckTree();
     SetAddOns(1, 1, 1);

@@ -166,6 +166,40 @@ def write_mono_bitmap(name, grid):
         f.write(file_header + info + palette + bytes(pixels))
 
 
+# The bookmarks' colours 1 to 10 (0 has no image), as the menu's swatches draw them.
+SWATCH_COLOURS = [
+    (192, 0, 0), (255, 0, 0), (255, 192, 0), (0, 255, 255), (146, 208, 80),
+    (0, 176, 80), (0, 176, 240), (0, 112, 192), (0, 32, 96), (112, 48, 160),
+]
+
+
+def write_swatch_icon(name, colour):
+    """A 16 x 16 icon of four bits per pixel: the 14 x 14 swatch (black border, the colour inside)
+    on a transparent margin of one pixel; about 300 bytes, so that the ten stay small in the DLL."""
+    w = h = 16
+    palette = bytes((0, 0, 0, 0)) + bytes((colour[2], colour[1], colour[0], 0)) + b'\0' * 4 * 14
+    xor = bytearray()
+    mask = bytearray()
+    for y in reversed(range(h)):
+        line = bytearray(w // 2)
+        mask_line = bytearray(4)
+        for x in range(w):
+            inside = 1 <= x <= 14 and 1 <= y <= 14
+            border = inside and (x in (1, 14) or y in (1, 14))
+            index = 0 if border or not inside else 1
+            line[x // 2] |= index << (4 if x % 2 == 0 else 0)
+            if not inside:
+                mask_line[x // 8] |= 0x80 >> (x % 8)
+        xor += line
+        mask += mask_line
+    header = struct.pack('<IiiHHIIiiII', 40, w, h * 2, 1, 4, 0, len(xor) + len(mask), 0, 0, 16, 0)
+    image = header + palette + bytes(xor) + bytes(mask)
+    icondir = struct.pack('<HHH', 0, 1, 1)
+    entry = struct.pack('<BBBBHHII', w, h, 16, 0, 1, 4, len(image), 6 + 16)
+    with open(os.path.join(OUT, name), 'wb') as f:
+        f.write(icondir + entry + image)
+
+
 def check(grid, w, h, what):
     assert len(grid) == h and all(len(r) == w for r in grid), what
 
@@ -183,3 +217,5 @@ if __name__ == '__main__':
     write_mono_bitmap('editor_mark.bmp', EDITOR_MARK)
     write_mono_bitmap('copy_mark.bmp', COPY_MARK)
     write_mono_bitmap('prompt_mark.bmp', PROMPT_MARK)
+    for index, colour in enumerate(SWATCH_COLOURS, start=1):
+        write_swatch_icon('swatch%d.ico' % index, colour)

@@ -1,11 +1,14 @@
 // The built-in commands: confirmations, file operations, programs started and the Clipboard.
 #include "commands.h"
+#include "context_menu.h"
 #include "common/trace.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "navigate/navigate.h"
 #include "res/resource.h"
+#include "store/bookmarks.h"
 #include "store/settings.h"
+#include "ui/removal.h"
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
@@ -13,8 +16,12 @@
 
 namespace dv::menu {
 
+using dv::store::BookmarkTreePtr;
+using dv::store::LoadBookmarkTree;
+using dv::store::ReleaseBookmarkTree;
 using dv::store::TextEditorProgram;
 using dv::store::kDefaultTextEditor;
+using dv::ui::ConfirmRemoval;
 
 namespace {
 
@@ -226,6 +233,84 @@ void CopyTextToClipboard(const std::wstring& text) {
         if (copied && ::SetClipboardData(CF_UNICODETEXT, memory.get())) memory.release();
     }
     ::CloseClipboard();
+}
+
+} // namespace dv::menu
+
+namespace dv::menu {
+
+namespace {
+
+bool KeyDown(int key) { return ::GetKeyState(key) < 0; }
+
+// Bookmarks the selected folders that are no bookmark yet; when every one is, removes their
+// bookmarks after the question.
+void ToggleBookmark(const MenuModel& model, MenuSelection& selection, HWND owner) {
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    if (!tree) return;
+    if (!model.AllBookmarked()) {
+        for (const std::wstring& path : model.toBookmark) {
+            DisplayNameOf(path.c_str(), selection.displayName);
+            if (!tree->AddBookmark(path.c_str(), selection.displayName))
+                DV_TRACE(L"bookmark not stored: %ls", path.c_str());
+        }
+    } else if (!model.toUnbookmark.empty() &&
+               ConfirmRemoval(owner, selection.displayName, model.toUnbookmark.size() - 1)) {
+        // Every selected folder's bookmarks, as the caption and the question name them.
+        for (const std::wstring& path : model.toUnbookmark)
+            if (!tree->RemoveBookmarksOf(path.c_str())) DV_TRACE(L"bookmark not removed: %ls", path.c_str());
+    }
+    ReleaseBookmarkTree(tree);
+}
+
+void CopyPathsToClipboard(const MenuModel& model, const MenuSelection& selection) {
+    if (!model.ownPathOnly && CopySelectionFromView()) return;
+    if (selection.firstPath[0] == 0) return;
+    try {
+        CopyTextToClipboard(selection.firstPath);
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+    }
+}
+
+} // namespace
+
+HRESULT RunMenuCommand(const MenuModel& model, MenuSelection& selection, UINT offset, CommandHost& host) {
+    const bool ctrl = KeyDown(VK_LCONTROL) || KeyDown(VK_RCONTROL);
+    const bool shift = KeyDown(VK_LSHIFT) || KeyDown(VK_RSHIFT);
+    wchar_t* firstPath = selection.firstPath;
+    try {
+        const MenuEntry* entry = model.At(offset);
+        switch (entry ? entry->kind : EntryKind::Separator) {
+        case EntryKind::Editor:
+            OpenInEditor(firstPath, ctrl);
+            break;
+        case EntryKind::CopyPaths:
+            CopyPathsToClipboard(model, selection);
+            break;
+        case EntryKind::CommandPrompt:
+            if (!::PathIsDirectoryW(firstPath)) ::PathRemoveFileSpecW(firstPath);
+            OpenCommandPrompt(firstPath, ctrl);
+            break;
+        case EntryKind::BookmarkCommand:
+            ToggleBookmark(model, selection, host.OwnerWindow());
+            break;
+        case EntryKind::Properties:
+        case EntryKind::Update:
+            host.OpenManager(entry->kind == EntryKind::Update);
+            break;
+        default: {
+            if (offset >= model.jumpRange) return E_INVALIDARG;
+            const std::wstring& target = model.TargetAt(offset);
+            if (target.empty()) return E_INVALIDARG;  // no folder: a fixed entry, or an item without one
+            if (!MoveOrCopyToBookmark(host.OwnerWindow(), firstPath, target.c_str(), ctrl, shift))
+                host.JumpTo(target.c_str());
+        }
+        }
+    } catch (...) {
+        DV_TRACE_EXCEPTION();
+    }
+    return S_OK;
 }
 
 } // namespace dv::menu

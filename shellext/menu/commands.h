@@ -1,10 +1,30 @@
-// The built-in commands of the context menu that need nothing of the handler object. None of them
-// reports a failure: a command that cannot run does nothing.
+// The built-in commands of the menu, and their dispatch by the model's entries for both renderers
+// (the classic context menu and the command tree). None of them reports a failure: a command that
+// cannot run does nothing.
 #pragma once
+#include "menu_model.h"
 #include <windows.h>
 #include <string>
 
 namespace dv::menu {
+
+// What a command needs of the menu that offered it: the window it belongs to (the owner of its
+// questions; may be null), how that menu jumps to a folder and how it opens the manager.
+class CommandHost {
+public:
+    virtual HWND OwnerWindow() = 0;
+    virtual void JumpTo(const wchar_t* folder) = 0;
+    virtual void OpenManager(bool updateRequested) = 0;
+
+protected:
+    ~CommandHost() = default;
+};
+
+// Runs the model's entry at offset for selection, with Ctrl and Shift as they are held now: a
+// bookmark jumps (or, with Ctrl, copies or moves the selection there), the fixed commands and the
+// add-ons do their work. selection may be changed (the command prompt's folder). E_INVALIDARG for an
+// offset that is no command; S_OK otherwise, whatever the command's outcome.
+HRESULT RunMenuCommand(const MenuModel& model, MenuSelection& selection, UINT offset, CommandHost& host);
 
 // True when both paths name the same folder or one lies inside the other, compared by whole path
 // components with letter case ignored: C:\Data and C:\data\Reports are, C:\Data and C:\Database not.

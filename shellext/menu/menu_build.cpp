@@ -77,6 +77,28 @@ bool MenuHasItemText(HMENU menu, UINT stringId) {
     return MenuHasItemText(menu, LoadResString(stringId).c_str());
 }
 
+MenuModel BuildCurrentMenuModel(const MenuSelection& selection, UINT firstId, UINT lastId, UINT flags,
+                                bool updateAvailable) {
+    MenuRequest request;
+    request.firstId = firstId;
+    request.lastId = lastId;
+    request.flags = flags;
+    request.imageStyle = IsPreXpWindows() ? ImageStyle::CheckMarkOnly
+                         : IsVistaOrLater() ? ImageStyle::OwnBitmap
+                                            : ImageStyle::Callback;
+    request.addOns = ReadAddOnFlags();
+    request.updateAvailable = updateAvailable;
+    // A background's path is the view's own folder: no look at the disk for it.
+    request.firstPathIsFile = !selection.ownPathOnly && IsExistingFile(selection.firstPath);
+    // Looks at other processes' windows, only for the add-on that needs them.
+    request.foregroundOffersCopyPaths =
+        HasAddOn(request.addOns, store::AddOnFlags::CopyToClipboard) && g_foreground.OffersCopyPaths();
+    BookmarkTreePtr tree = LoadBookmarkTree();
+    MenuModel model = BuildMenuModel(tree ? &tree->root : nullptr, selection, request);
+    ReleaseBookmarkTree(tree);
+    return model;
+}
+
 STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT firstId, UINT lastId, UINT flags) {
     try {
         model_ = MenuModel();
@@ -86,25 +108,9 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         if (MenuHasItemText(menu, {LoadResString(IDS_PRODUCT_NAME).c_str(), LoadResString(IDS_COPY_PATHS).c_str()}))
             return S_OK;
 
-        MenuRequest request;
-        request.firstId = firstId;
-        request.lastId = lastId;
-        request.flags = flags;
-        request.imageStyle = IsPreXpWindows() ? ImageStyle::CheckMarkOnly
-                             : IsVistaOrLater() ? ImageStyle::OwnBitmap
-                                                : ImageStyle::Callback;
-        request.addOns = ReadAddOnFlags();
         storedUpdate_ = store::ReadStoredUpdateState();
         StartDailyUpdateCheck();
-        request.updateAvailable = UpdateIsAvailable();
-        // A background's path is the view's own folder: no look at the disk for it.
-        request.firstPathIsFile = !selection_.ownPathOnly && IsExistingFile(selection_.firstPath);
-        // Two looks at other processes' windows, only for the add-on that needs them.
-        request.foregroundOffersCopyPaths =
-            HasAddOn(request.addOns, store::AddOnFlags::CopyToClipboard) && g_foreground.OffersCopyPaths();
-        BookmarkTreePtr tree = LoadBookmarkTree();
-        model_ = BuildMenuModel(tree ? &tree->root : nullptr, selection_, request);
-        ReleaseBookmarkTree(tree);
+        model_ = BuildCurrentMenuModel(selection_, firstId, lastId, flags, UpdateIsAvailable());
         RenderMenu(model_, SharedMenuImages(), menu, index);
     } catch (...) {
         DV_TRACE_EXCEPTION();

@@ -161,6 +161,26 @@ void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths) {
                 paths.end());
 }
 
+bool AddSelectedItem(PCIDLIST_ABSOLUTE item, MenuSelection& selection) {
+    wchar_t path[kMaxText];
+    if (!PathFromItemIdList(item, path)) return false;
+    if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selection.count >= 2) ::PathRemoveFileSpecW(path);
+    selection.paths.emplace_back(path);
+    return true;
+}
+
+HRESULT CompleteSelection(MenuSelection& selection) {
+    SortAndRemoveDuplicatePaths(selection.paths);
+    if (selection.paths.empty()) {
+        selection.count = 0;
+        return E_FAIL;
+    }
+    CopyText(selection.firstPath, kMaxText, selection.paths.front().c_str());
+    DisplayNameOf(selection.firstPath, selection.displayName, selection.ownPathOnly);
+    selection.count = static_cast<UINT>(selection.paths.size());
+    return S_OK;
+}
+
 HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     {
@@ -209,10 +229,7 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
     for (UINT i = 0; i < selection_.count; ++i) {
         unique_pidl combined(::ILCombine(at(0), reinterpret_cast<PCUIDLIST_RELATIVE>(at(i + 1))));
         if (!combined) continue;
-        wchar_t path[kMaxText];
-        if (!PathFromItemIdList(combined.get(), path)) return E_FAIL;
-        if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selection_.count >= 2) ::PathRemoveFileSpecW(path);
-        selection_.paths.emplace_back(path);
+        if (!AddSelectedItem(combined.get(), selection_)) return E_FAIL;
     }
     return S_OK;
 }
@@ -234,15 +251,7 @@ STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObje
             if (FAILED(hr)) return hr;
         }
 
-        SortAndRemoveDuplicatePaths(selection_.paths);
-        if (selection_.paths.empty()) {
-            selection_.count = 0;
-            return E_FAIL;
-        }
-        CopyText(selection_.firstPath, kMaxText, selection_.paths.front().c_str());
-        DisplayNameOf(selection_.firstPath, selection_.displayName, selection_.ownPathOnly);
-        selection_.count = static_cast<UINT>(selection_.paths.size());
-        return S_OK;
+        return CompleteSelection(selection_);
     } catch (...) {
         DV_TRACE_EXCEPTION();
         return E_OUTOFMEMORY;

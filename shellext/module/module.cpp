@@ -3,9 +3,11 @@
 #include "registrar.h"
 #include "common/com.h"
 #include "menu/context_menu.h"
+#include "menu/explorer_command.h"
 #include "res/resource.h"
 
 using dv::menu::CDirvaneContextMenu;
+using dv::menu::CDirvaneExplorerCommand;
 using dv::menu::FreeMenuImagesAtUnload;
 using dv::menu::FreeMenuImagesIfUnused;
 
@@ -18,23 +20,32 @@ namespace {
 // so it lives as long as such a process.
 const HANDLE g_selectorEvent = ::CreateEventW(nullptr, TRUE, FALSE, L"Global\\FileSystemObjectsSelector");
 
-using HandlerClassFactory = CachedClassFactory<CDirvaneContextMenu>;
-IClassFactory* g_classObject = nullptr;  // the module's own reference, released at unload
+IClassFactory* g_handlerClassObject = nullptr;  // the module's own references, released at unload
+IClassFactory* g_commandClassObject = nullptr;
 
-HRESULT GetHandlerClassObject(IClassFactory** factory) {
-    if (!g_classObject) {
+// The class object of T in slot, made on first request (test, lock, test again).
+template <class T>
+HRESULT GetClassObject(IClassFactory*& slot, IClassFactory** factory) {
+    if (!slot) {
         ::EnterCriticalSection(&Module().CreationLock());
-        if (!g_classObject) {
-            auto* created = new (std::nothrow) HandlerClassFactory();
+        if (!slot) {
+            auto* created = new (std::nothrow) CachedClassFactory<T>();
             if (created) {
                 created->AddRef();
-                g_classObject = created;
+                slot = created;
             }
         }
         ::LeaveCriticalSection(&Module().CreationLock());
     }
-    *factory = g_classObject;
-    return g_classObject ? S_OK : E_OUTOFMEMORY;
+    *factory = slot;
+    return slot ? S_OK : E_OUTOFMEMORY;
+}
+
+void ReleaseClassObject(IClassFactory*& slot) {
+    if (IClassFactory* object = slot) {
+        slot = nullptr;
+        object->Release();
+    }
 }
 
 // Runs the registration scripts with the module's replacements, under the system locale, with the
@@ -56,12 +67,13 @@ HRESULT RunScripts(ScriptMode mode, HKEY classesRoot = HKEY_CLASSES_ROOT) {
     ::SetThreadLocale(LOCALE_SYSTEM_DEFAULT);
     HRESULT hr;
     HMODULE module = ResourceInstance();
-    if (mode == ScriptMode::Register) {
-        hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements, classesRoot);
-        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements, classesRoot);
-    } else {
-        hr = RunRegistryResource(module, IDR_HANDLER_REGISTRY, mode, replacements, classesRoot);
-        if (SUCCEEDED(hr)) hr = RunRegistryResource(module, IDR_MODULE_REGISTRY, mode, replacements, classesRoot);
+    // The module's script, then one per class; removed in the opposite order. The command class is
+    // no context-menu handler: Windows 11 finds it through the package that names it.
+    const UINT scripts[] = {IDR_MODULE_REGISTRY, IDR_HANDLER_REGISTRY, IDR_COMMAND_REGISTRY};
+    hr = S_OK;
+    for (size_t i = 0; i < ARRAYSIZE(scripts) && SUCCEEDED(hr); ++i) {
+        const UINT script = scripts[mode == ScriptMode::Register ? i : ARRAYSIZE(scripts) - 1 - i];
+        hr = RunRegistryResource(module, script, mode, replacements, classesRoot);
     }
     ::SetThreadLocale(savedLocale);
     return hr;
@@ -73,11 +85,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     (void)g_selectorEvent;
     if (reason == DLL_PROCESS_ATTACH) return Module().IsInitialized() ? TRUE : FALSE;
     if (reason == DLL_PROCESS_DETACH) {
-        if (g_classObject) {
-            IClassFactory* object = g_classObject;
-            g_classObject = nullptr;
-            object->Release();
-        }
+        ReleaseClassObject(g_handlerClassObject);
+        ReleaseClassObject(g_commandClassObject);
         // Unloaded while the process goes on (at its end the system takes everything back).
         if (!reserved) FreeMenuImagesAtUnload();
     }
@@ -88,9 +97,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
     if (!out) return E_POINTER;
     *out = nullptr;
     if (!Module().IsInitialized()) return E_UNEXPECTED;
-    if (clsid != CLSID_DirvaneContextMenu) return CLASS_E_CLASSNOTAVAILABLE;
     IClassFactory* factory = nullptr;
-    HRESULT hr = GetHandlerClassObject(&factory);
+    HRESULT hr;
+    if (clsid == CLSID_DirvaneContextMenu) hr = GetClassObject<CDirvaneContextMenu>(g_handlerClassObject, &factory);
+    else if (clsid == CLSID_DirvaneExplorerCommand) hr = GetClassObject<CDirvaneExplorerCommand>(g_commandClassObject, &factory);
+    else return CLASS_E_CLASSNOTAVAILABLE;
     if (FAILED(hr)) return hr;
     hr = factory->QueryInterface(iid, out);
     if (SUCCEEDED(hr) && !*out) hr = CLASS_E_CLASSNOTAVAILABLE;

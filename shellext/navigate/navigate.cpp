@@ -110,19 +110,12 @@ void SelectInFolderBrowser(HWND dialog, const wchar_t* folder) noexcept {
     else DV_TRACE(L"folder not parsed for the folder browser: %ls", folder);
 }
 
-void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner) noexcept {
-    if (!IsUsableFolder(folder)) return;
-    IShellBrowser* borrowed = BorrowShellBrowser(browserWindow);
-    if (!borrowed) {
-        OpenWithShell(owner, folder);
-        return;
-    }
-    // Held for the call, so that a window closed during parsing cannot free it under us.
-    com_ptr<IShellBrowser> browser(borrowed);
+HRESULT BrowseFolder(IShellBrowser* browser, const wchar_t* folder, UINT flags) noexcept {
+    if (!browser || !IsUsableFolder(folder)) return kFolderNotParsed;
     com_ptr<IShellFolder> desktop;
     if (HRESULT hr = ::SHGetDesktopFolder(desktop.put()); FAILED(hr) || !desktop) {
         DV_TRACE_HR(hr, L"SHGetDesktopFolder");
-        return;
+        return kFolderNotParsed;
     }
     unique_pidl list = ParseFolder(desktop.get(), folder);
     if (!list && HasNamespaceSegment(folder)) {
@@ -133,9 +126,23 @@ void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner
     }
     if (!list) {
         DV_TRACE(L"folder not parsed for browsing: %ls", folder);
+        return kFolderNotParsed;
+    }
+    const HRESULT hr = browser->BrowseObject(list.get(), flags);
+    if (FAILED(hr)) DV_TRACE_HR(hr, L"IShellBrowser::BrowseObject");
+    return hr;
+}
+
+void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner) noexcept {
+    if (!IsUsableFolder(folder)) return;
+    IShellBrowser* borrowed = BorrowShellBrowser(browserWindow);
+    if (!borrowed) {
+        OpenWithShell(owner, folder);
         return;
     }
-    if (HRESULT hr = browser->BrowseObject(list.get(), SBSP_SAMEBROWSER); FAILED(hr)) DV_TRACE_HR(hr, L"IShellBrowser::BrowseObject");
+    // Held for the call, so that a window closed during parsing cannot free it under us.
+    com_ptr<IShellBrowser> browser(borrowed);
+    BrowseFolder(browser.get(), folder, SBSP_SAMEBROWSER);
 }
 
 void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept {

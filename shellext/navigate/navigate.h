@@ -55,6 +55,13 @@ void SelectInFolderBrowser(HWND dialog, const wchar_t* folder) noexcept;
 void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner) noexcept;
 void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept;
 
+// What BrowseFolder gives when the folder cannot be parsed (nothing would show it anywhere).
+constexpr HRESULT kFolderNotParsed = static_cast<HRESULT>(0x800700A1);  // HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME)
+// Parses the prepared folder text as BrowseInPlace does (a namespace path once more with "Shell:" in
+// front) and asks browser to show it (IShellBrowser::BrowseObject with flags): its result, or
+// kFolderNotParsed.
+HRESULT BrowseFolder(IShellBrowser* browser, const wchar_t* folder, UINT flags) noexcept;
+
 // The private message a shell browser window answers with its IShellBrowser (not add-referenced).
 constexpr UINT kGetShellBrowserMessage = WM_USER + 7;
 

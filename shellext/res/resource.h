@@ -4,6 +4,7 @@
 // Registration scripts (type "REGISTRY").
 #define IDR_MODULE_REGISTRY   101
 #define IDR_HANDLER_REGISTRY  102
+#define IDR_COMMAND_REGISTRY  103  // the command class of Windows 11's first-level menu
 
 // Strings.
 #define IDS_PRODUCT_NAME        100  // "Dir&vane"
@@ -36,6 +37,8 @@
 #define IDI_PRODUCT             213  // 16 x 16
 #define IDI_UPDATE              218  // 16 x 16
 #define IDB_COPY_PATHS_MARK     219  // 14 x 13 monochrome
+// The colour swatches as icons, for the command tree: colour index i (1 to 10) is IDI_SWATCH_BASE + i.
+#define IDI_SWATCH_BASE         230
 
 // Updater: the update dialog and its strings.
 #define IDD_UPDATER                 32767

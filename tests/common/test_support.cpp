@@ -1,5 +1,6 @@
 #include "test_support.h"
 #include "screen_bitmap.h"
+#include "common/text.h"
 #include <shlwapi.h>
 #include <shlobj.h>
 #include <cstdio>
@@ -113,6 +114,29 @@ CleanProductKey::~CleanProductKey() { ::SHDeleteKeyW(HKEY_CURRENT_USER, kProduct
 void WriteScreenBitmap(const std::wstring& folder, const char* name, const RECT* rect) {
     ::CreateDirectoryW(folder.c_str(), nullptr);
     dvtool::WriteScreenBitmap(folder + L"\\" + std::wstring(name, name + std::strlen(name)) + L".bmp", rect);
+}
+
+HWND FindForeignWindow(const std::wstring& title) {
+    struct Search { const std::wstring* title; HWND found; } search{&title, nullptr};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD processId = 0;
+            ::GetWindowThreadProcessId(window, &processId);
+            if (processId == ::GetCurrentProcessId() || dv::WindowText(window) != *s->title) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+ShellWindowCloser::~ShellWindowCloser() {
+    WaitFor([&] {
+        HWND window = FindForeignWindow(title_);
+        if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
+        return window == nullptr;
+    });
 }
 
 } // namespace dvtest

@@ -49,6 +49,21 @@ private:
 
 void DeleteTree(const std::wstring& path);
 
+// A top-level window of another process with exactly this title (the folder windows the shell
+// opens are titled with the folder's name); null when there is none.
+HWND FindForeignWindow(const std::wstring& title);
+
+// Closes, at the end of a scope, every folder window the shell opened with this title.
+class ShellWindowCloser {
+public:
+    explicit ShellWindowCloser(std::wstring title) : title_(std::move(title)) {}
+    ~ShellWindowCloser();
+    ShellWindowCloser(const ShellWindowCloser&) = delete;
+    ShellWindowCloser& operator=(const ShellWindowCloser&) = delete;
+private:
+    std::wstring title_;
+};
+
 // Removes HKCU\Software\Ostrelan\Dirvane before and after a test.
 class CleanProductKey {
 public:

@@ -1,11 +1,10 @@
 // The handler as the shell sees it: registered with regsvr32, created through COM, asked for its
 // menu and invoked. The store's API only seeds and reads the registry.
-#include "common/product_ids.h"
+#include "menu_com.h"
 #include "menu_support.h"
 #include "common/test_support.h"
 #include "common/shell_objects.h"
 #include "common/registry.h"
-#include "common/resource_counts.h"
 #include "common/text.h"
 #include "store/bookmarks.h"
 #include "store/settings.h"
@@ -29,101 +28,6 @@ using namespace menutest;
 
 namespace {
 
-const CLSID kClsid = dvtest::kHandlerClsid;
-const std::wstring kComputer = L"::{20D04FE0-3AEA-1069-A2D8-08002B30309D}";
-constexpr UINT kNone = 0xFFFF;
-
-std::wstring Str(UINT id) {
-    // The strings of the DLL, as a user sees them.
-    static HMODULE dll = ::LoadLibraryExW(dvtest::DistFile(L"Dirvane.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    const wchar_t* text = nullptr;
-    int length = ::LoadStringW(dll, id, reinterpret_cast<LPWSTR>(&text), 0);
-    return length > 0 ? std::wstring(text, length) : std::wstring();
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b) { return EqualsFoldAZ(a.c_str(), b.c_str()); }
-
-// One handler object, as the shell holds it for one right-click.
-struct Menu {
-    com_ptr<IShellExtInit> init;
-    com_ptr<IContextMenu3> menu;
-    unique_hmenu host{::CreatePopupMenu()};
-    UINT first = 100;
-
-    Menu() {
-        ::CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, init.put_void());
-        if (init) menu = init.query<IContextMenu3>();
-    }
-    HRESULT Background(const std::wstring& folder) {
-        unique_pidl list = dvtest::ItemList(folder);
-        return init->Initialize(list.get(), nullptr, nullptr);
-    }
-    HRESULT Items(const std::wstring& folder, const std::vector<std::wstring>& names) {
-        auto data = dvtest::ShellDataObject(folder, names);
-        return data ? init->Initialize(nullptr, data.get(), nullptr) : E_FAIL;
-    }
-    HRESULT Drop(const std::vector<std::wstring>& paths) {
-        return init->Initialize(nullptr, dvtest::DropDataObject(paths).get(), nullptr);
-    }
-    // The code part of the result: the number of identifiers used.
-    UINT Query(UINT flags = CMF_NORMAL, UINT firstId = 100, UINT lastId = 0x7FFF) {
-        first = firstId;
-        HRESULT hr = menu->QueryContextMenu(host.get(), 0, firstId, lastId, flags);
-        EXPECT_TRUE(SUCCEEDED(hr));
-        return HRESULT_CODE(hr);
-    }
-    // Builds the menu while window is in the foreground: tests running beside this one may raise
-    // windows of their own at any time, so the build is repeated until the foreground held.
-    UINT QueryWhileForeground(HWND window, UINT flags = CMF_NORMAL, UINT firstId = 100) {
-        UINT used = 0;
-        for (int attempt = 0; attempt < 5; ++attempt) {
-            ::SetForegroundWindow(window);
-            dvtest::WaitFor([window] { return ::GetForegroundWindow() == window; }, std::chrono::seconds(5));
-            host.reset(::CreatePopupMenu());
-            used = Query(flags, firstId);
-            if (::GetForegroundWindow() == window) break;
-        }
-        return used;
-    }
-    std::vector<Row> Rows() const { return ReadMenu(host.get()); }
-    UINT Offset(const std::wstring& caption) const {
-        auto rows = Rows();
-        const Row* row = Find(rows, caption);
-        return row ? row->id - first : kNone;
-    }
-    HRESULT Invoke(UINT offset, HWND window = nullptr) {
-        CMINVOKECOMMANDINFO info = {sizeof(info)};
-        info.hwnd = window;
-        info.lpVerb = MAKEINTRESOURCEA(offset);
-        info.nShow = SW_SHOWNORMAL;
-        return menu->InvokeCommand(&info);
-    }
-    std::wstring Help(UINT_PTR offset, UINT size = 260) {
-        std::vector<wchar_t> buffer(size + 1, L'#');
-        HRESULT hr = menu->GetCommandString(offset, GCS_HELPTEXTW, nullptr, reinterpret_cast<CHAR*>(buffer.data()), size);
-        return SUCCEEDED(hr) ? std::wstring(buffer.data()) : L"<failed>";
-    }
-};
-
-struct Seed {
-    BookmarkTreePtr tree = LoadBookmarkTree();
-    ~Seed() { ReleaseBookmarkTree(tree); }
-    const BookmarkItem* Add(const std::wstring& address, const std::wstring& caption, UINT color = 0,
-                            const BookmarkItem* parent = nullptr) {
-        const BookmarkItem* item = parent ? tree->Add(*parent, address.c_str(), caption.c_str())
-                                          : tree->AddBookmark(address.c_str(), caption.c_str());
-        if (color) tree->SetColor(*item, color);
-        return item;
-    }
-};
-
-void SetAddOns(DWORD notepad, DWORD runCmd, DWORD copy) {
-    unique_hkey key = CreateRegKey(HKEY_CURRENT_USER, kAddOnsKeyPath);
-    WriteRegDword(key.get(), L"NotepadView", notepad);
-    WriteRegDword(key.get(), L"RunCmd", runCmd);
-    WriteRegDword(key.get(), L"CopyToClipboard", copy);
-}
-
 std::vector<std::wstring> TopLevelAddresses() {
     BookmarkTreePtr tree = LoadBookmarkTree();
     std::vector<std::wstring> addresses;
@@ -131,23 +35,6 @@ std::vector<std::wstring> TopLevelAddresses() {
     ReleaseBookmarkTree(tree);
     return addresses;
 }
-
-class MenuCom : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        ASSERT_EQ(dvtest::RunProcess(L"regsvr32.exe /s \"" + dvtest::DistFile(L"Dirvane.dll") + L"\""), 0u);
-        // Explorer has the theme library loaded; the product image is made with it.
-        ::LoadLibraryW(L"uxtheme.dll");
-    }
-    static void TearDownTestSuite() {
-        dvtest::RunProcess(L"regsvr32.exe /s /u \"" + dvtest::DistFile(L"Dirvane.dll") + L"\"");
-    }
-    void SetUp() override { ASSERT_TRUE(SUCCEEDED(com_.result())); }
-
-    com_init com_;
-    dvtest::CleanProductKey clean_;
-    dvtest::ScratchFolder scratch_{L"DirvaneMenu"};
-};
 
 TEST_F(MenuCom, FlagsDecideWhetherItemsAreAdded) {
     std::wstring work = scratch_.MakeFolder(L"Work");
@@ -784,37 +671,14 @@ TEST_F(MenuCom, HelpTextsAndInvalidRequests) {
 }
 
 TEST_F(MenuCom, AThousandMenusLeaveNoObjectsBehind) {
-    {
-        Seed seed;
-        seed.Add(L"C:\\Red", L"Red", 2);
-        seed.Add(L"", L"-");
-        const BookmarkItem* group = seed.Add(L"C:\\Group", L"Group", 7);
-        seed.Add(L"C:\\Group\\Child", L"Child", 9, group);
-    }
+    SeedLeakCheckTree();
     SetAddOns(1, 1, 1);
     std::wstring folder = scratch_.MakeFolder(L"Leak");
-    auto cycle = [&] {
+    ExpectNoGrowthOverAThousand([&] {
         Menu m;
         m.Background(folder);
         m.Query();
-    };
-    // Each handler starts a background update check; its thread and what it holds go away when the
-    // check ends on its own, which the DLL's unload answer tells.
-    auto checksEnded = [] {
-        auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-            ::GetProcAddress(::GetModuleHandleW(L"Dirvane.dll"), "DllCanUnloadNow"));
-        return canUnload && canUnload() == S_OK;
-    };
-    for (int i = 0; i < 20; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    const dvtest::ResourceCounts before = dvtest::CurrentResourceCounts();
-    for (int i = 0; i < 1000; ++i) cycle();
-    ASSERT_TRUE(dvtest::WaitFor(checksEnded, std::chrono::seconds(60)));
-    const dvtest::ResourceCounts after = dvtest::CurrentResourceCounts();
-    // A leak shows as growth; Wine may free an object of its own in between, so fewer is fine.
-    EXPECT_LE(after.gdi, before.gdi);
-    EXPECT_LE(after.user, before.user);
-    EXPECT_LE(after.kernel, before.kernel);
+    });
 }
 
 } // namespace

@@ -215,6 +215,7 @@ public:
 class ShellBrowser final : public dvtest::ShellBrowserStubs {
 public:
     std::vector<std::wstring> browsed;
+    std::vector<UINT> browseFlags;
     FolderView* view = nullptr;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
@@ -227,8 +228,9 @@ public:
     }
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT) override {
+    STDMETHODIMP BrowseObject(PCUIDLIST_RELATIVE list, UINT flags) override {
         browsed.push_back(NameOf(reinterpret_cast<PCIDLIST_ABSOLUTE>(list)));
+        browseFlags.push_back(flags);
         return S_OK;
     }
     STDMETHODIMP QueryActiveShellView(IShellView** out) override {
@@ -289,6 +291,10 @@ void BrowserWindow::ShowSelection(const std::wstring& folder, const std::vector<
 }
 
 std::vector<std::wstring> BrowserWindow::Browsed() const { return impl_->browser.browsed; }
+
+std::vector<UINT> BrowserWindow::BrowseFlags() const { return impl_->browser.browseFlags; }
+
+IShellBrowser* BrowserWindow::browser() const { return &impl_->browser; }
 
 bool BrowserWindow::MakeForeground() {
     ::SetForegroundWindow(window_);

@@ -75,6 +75,10 @@ public:
     void ShowSelection(const std::wstring& folder, const std::vector<std::wstring>& names);
     // The paths (or parsing names) of the folders browsed to, in order.
     std::vector<std::wstring> Browsed() const;
+    // The BrowseObject flags of each of them.
+    std::vector<UINT> BrowseFlags() const;
+    // Its shell browser (not add-referenced: it lives as long as the window).
+    IShellBrowser* browser() const;
     bool MakeForeground();
     struct Impl;
 private:

@@ -49,6 +49,30 @@ TEST_F(ComActivation, CreatesTheHandlerWithItsInterfaces) {
     EXPECT_FALSE(init.query<IShellFolder>());
 }
 
+// The command tree of Windows 11's first-level menu: a class of its own, with its own class object.
+TEST_F(ComActivation, CreatesTheCommandTreeWithItsOwnClassObject) {
+    com_ptr<IClassFactory> handlerFactory, commandFactory, again;
+    ASSERT_EQ(::CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, handlerFactory.put_void()), S_OK);
+    ASSERT_EQ(::CoGetClassObject(dvtest::kCommandClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                                 commandFactory.put_void()), S_OK);
+    ASSERT_EQ(::CoGetClassObject(dvtest::kCommandClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, again.put_void()),
+              S_OK);
+    EXPECT_NE(handlerFactory.get(), commandFactory.get());
+    EXPECT_EQ(commandFactory.get(), again.get());
+    com_ptr<IExplorerCommand> command;
+    IUnknown* outer = reinterpret_cast<IUnknown*>(again.get());
+    EXPECT_EQ(commandFactory->CreateInstance(outer, IID_IExplorerCommand, command.put_void()), CLASS_E_NOAGGREGATION);
+    ASSERT_EQ(commandFactory->CreateInstance(nullptr, IID_IExplorerCommand, command.put_void()), S_OK);
+    EXPECT_TRUE(command.query<IObjectWithSite>());
+    EXPECT_FALSE(command.query<IContextMenu>());
+    handlerFactory.reset();
+    commandFactory.reset();
+    again.reset();
+    EXPECT_EQ(CanUnload(), S_FALSE);  // the command
+    command.reset();
+    EXPECT_TRUE(dvtest::WaitFor([] { return CanUnload() == S_OK; }));
+}
+
 TEST_F(ComActivation, ClassObjectIsCachedAndRefusesAggregation) {
     com_ptr<IClassFactory> first, second;
     ASSERT_EQ(::CoGetClassObject(kClsid, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory, first.put_void()), S_OK);

@@ -12,6 +12,8 @@ namespace {
 
 constexpr const wchar_t kClassKey[] = L"CLSID\\" DVTEST_HANDLER_CLSID_TEXT;
 constexpr const wchar_t kClsidText[] = DVTEST_HANDLER_CLSID_TEXT;
+// The command class of Windows 11's first-level menu: registered as a class, never as a handler.
+constexpr const wchar_t kCommandClassKey[] = L"CLSID\\" DVTEST_COMMAND_CLSID_TEXT;
 constexpr const wchar_t kAppIdKey[] = L"AppID\\" DVTEST_APPID_TEXT;
 constexpr const wchar_t kAppIdDll[] = L"AppID\\Dirvane.DLL";
 const wchar_t* const kHandlerClasses[] = {L"*", L"Folder", L"InternetShortcut", L"lnkfile",
@@ -47,6 +49,9 @@ void ExpectRegisteredAt(const std::wstring& dll, HKEY classes = HKEY_CLASSES_ROO
     EXPECT_EQ(Value(kClassKey, L"AppID", classes), DVTEST_APPID_TEXT);
     EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", nullptr, classes), dll);
     EXPECT_EQ(Value(std::wstring(kClassKey) + L"\\InprocServer32", L"ThreadingModel", classes), L"Apartment");
+    EXPECT_EQ(Value(kCommandClassKey, nullptr, classes), L"Dirvane Explorer Command");
+    EXPECT_EQ(Value(std::wstring(kCommandClassKey) + L"\\InprocServer32", nullptr, classes), dll);
+    EXPECT_EQ(Value(std::wstring(kCommandClassKey) + L"\\InprocServer32", L"ThreadingModel", classes), L"Apartment");
     EXPECT_EQ(Value(kAppIdKey, nullptr, classes), L"OV Dirvane");
     EXPECT_EQ(Value(kAppIdDll, L"AppID", classes), DVTEST_APPID_TEXT);
 }
@@ -54,6 +59,7 @@ void ExpectRegisteredAt(const std::wstring& dll, HKEY classes = HKEY_CLASSES_ROO
 void ExpectNothingRegistered(HKEY classes = HKEY_CLASSES_ROOT) {
     for (const wchar_t* cls : kHandlerClasses) EXPECT_FALSE(Exists(HandlerKey(cls), classes)) << cls;
     EXPECT_FALSE(Exists(kClassKey, classes));
+    EXPECT_FALSE(Exists(kCommandClassKey, classes));
     EXPECT_FALSE(Exists(kAppIdKey, classes));
     EXPECT_FALSE(Exists(kAppIdDll, classes));
 }

@@ -11,6 +11,8 @@
 #include <string>
 
 using namespace dv::nav;
+using dvtest::FindForeignWindow;
+using dvtest::ShellWindowCloser;
 
 namespace {
 
@@ -94,38 +96,6 @@ void RunInOpenDialog(const std::wstring& startFolder, OpenDialogRun& run) {
     ::GetOpenFileNameW(&ofn);
 }
 
-// Finds a top-level window of another process with exactly this title.
-HWND FindForeignWindow(const std::wstring& title) {
-    struct Search { const std::wstring* title; HWND found; } search{&title, nullptr};
-    ::EnumWindows(
-        [](HWND window, LPARAM data) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(data);
-            DWORD processId = 0;
-            ::GetWindowThreadProcessId(window, &processId);
-            if (processId == ::GetCurrentProcessId() || dv::WindowText(window) != *s->title) return TRUE;
-            s->found = window;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
-// Closes, at the end of a scope, every folder window the shell opened with this title.
-class ShellWindowCloser {
-public:
-    explicit ShellWindowCloser(std::wstring title) : title_(std::move(title)) {}
-    ~ShellWindowCloser() {
-        dvtest::WaitFor([&] {
-            HWND window = FindForeignWindow(title_);
-            if (window) ::PostMessageW(window, WM_CLOSE, 0, 0);
-            return window == nullptr;
-        });
-    }
-    ShellWindowCloser(const ShellWindowCloser&) = delete;
-    ShellWindowCloser& operator=(const ShellWindowCloser&) = delete;
-private:
-    std::wstring title_;
-};
 
 } // namespace
 

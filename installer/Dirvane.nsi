@@ -43,6 +43,7 @@ SetCompressor /SOLID lzma
 !include nsDialogs.nsh
 !include WinMessages.nsh
 !include StrFunc.nsh
+!include WinVer.nsh
 ${StrStr}
 ${StrRep}
 
@@ -59,6 +60,15 @@ ${StrRep}
 ; The 64-bit regsvr32: only a 64-bit process can load the DLL. /n /i:user or /i:machine calls the
 ; DLL's DllInstall, which writes that store of classes only.
 !define REGSVR32 "$SYSDIR\regsvr32.exe"
+
+; The Windows 11 package (PACKAGE, given to makensis only when it is signed: Windows registers no
+; other). Windows' own PowerShell registers and removes it; the outcome is noted in the uninstall
+; entry: "WindowsMenu" (a line for people) and "WindowsMenuPackage" (1: registered, to be removed).
+!define PACKAGE_NAME "Ostrelan.Dirvane"
+!define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
+!define PACKAGE_DONE "DIRVANE-PACKAGE-DONE"   ; the command's last line when it succeeded
+; Windows 11: build 22000 and later.
+!define WINDOWS_11_BUILD 22000
 
 ; Exit codes of the setup (the uninstaller uses 0, 2, 5, 6 and 7).
 !define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
@@ -581,6 +591,99 @@ FunctionEnd
 !insertmacro DV_SHARED ""
 !insertmacro DV_SHARED "un."
 
+; Shared by the uninstaller and a setup that carries the package.
+!macro DV_PACKAGE_SHARED un
+; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
+; as, or to "" when it cannot be read.
+Function ${un}ProcessAccount
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 = 0
+    Return
+  ${EndIf}
+  System::Alloc 512
+  Pop $R3
+  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
+  ${If} $8 <> 0
+    System::Call '*$R3(p .R4)'
+    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
+    ${If} $8 <> 0
+      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
+      System::Call 'kernel32::LocalFree(p R5)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $R3
+  System::Call 'kernel32::CloseHandle(p R2)'
+FunctionEnd
+
+; Sets $0 to 1 when this program runs as another account than the user's desktop (an
+; administrator's, entered over the shoulder): that account's bookmarks and packages are not the user's.
+Function ${un}RunsAsAnotherAccount
+  StrCpy $0 0
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call ${un}ProcessAccount
+  StrCpy $R6 $R0
+  Call ${un}OpenShellProcess
+  ${If} $R1 P= 0
+    Return
+  ${EndIf}
+  Call ${un}ProcessAccount
+  System::Call 'kernel32::CloseHandle(p R1)'
+  ${If} $R0 != ""
+  ${AndIf} $R6 != ""
+  ${AndIf} $R0 != $R6
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+
+; Runs the PowerShell statements $R1 for the package and sets $0 to "" when they succeeded, else to
+; why not. With administrator rights PowerShell must load nothing that the user's programs can
+; change: no profile, no module found by name (the user's own module folder comes first on its search
+; path, and a module planted there would run with those rights), only the Appx module of the system
+; folder, named by its full path. Paths reach it through its environment (DIRVANE_PACKAGE,
+; DIRVANE_EXTERNAL_LOCATION), never inside the command, so that no folder name can end or change it.
+; Exit code 0 alone proves nothing (Wine's powershell.exe is a stub that exits 0): the statements
+; must have run to their last line, which prints ${PACKAGE_DONE}.
+Function ${un}RunPackageCommand
+  Push $1
+  Push $2
+  System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w "$SYSDIR\WindowsPowerShell\v1.0\Modules")'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
+  SetOutPath $SYSDIR
+  nsExec::ExecToStack /TIMEOUT=300000 `"${POWERSHELL}" -NoLogo -NoProfile -NonInteractive -Command "$$ErrorActionPreference='Stop'; $$ProgressPreference='SilentlyContinue'; $$WarningPreference='SilentlyContinue'; $$PSModuleAutoloadingPreference='None'; Import-Module $$env:DIRVANE_APPX_MODULE; $R1; '${PACKAGE_DONE}'"`
+  Pop $1   ; exit code, "error" or "timeout"
+  Pop $2   ; what it printed
+  ${Do}
+    StrCpy $0 $2 1 -1
+    ${If} $0 == "$\r"
+    ${OrIf} $0 == "$\n"
+      StrCpy $2 $2 -1
+    ${Else}
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  StrLen $0 "${PACKAGE_DONE}"
+  StrCpy $2 $2 "" -$0
+  ${If} $1 == "0"
+  ${AndIf} $2 == "${PACKAGE_DONE}"
+    StrCpy $0 ""
+  ${Else}
+    StrCpy $0 "PowerShell: $1"
+    System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: package command failed: $1")'
+  ${EndIf}
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
+  Pop $2
+  Pop $1
+FunctionEnd
+
+!macroend
+!ifdef PACKAGE
+  !insertmacro DV_PACKAGE_SHARED ""
+!endif
+!insertmacro DV_PACKAGE_SHARED "un."
+
 ; ---------------------------------------------------------------------------------------------
 ; Installer
 
@@ -971,6 +1074,7 @@ Function RemoveToolDir
     Delete "$ToolDir\holders.txt"
     Delete "$ToolDir\explorer.txt"
     Delete "$ToolDir\moved.ini"
+    Delete "$ToolDir\Dirvane.msix"
     RMDir "$ToolDir"
   ${EndIf}
   StrCpy $ToolDir ""
@@ -1279,6 +1383,50 @@ FunctionEnd
   StrCpy $Written "$Written|${name}|"
 !macroend
 
+; The Windows 11 first-level menu: registers the package that this setup carries with the installed
+; files as its external location, for the account that installs (the package names the folder; the
+; user's own registration is the only kind Windows offers without provisioning the machine). Without
+; it the classic menu does everything: it is never a reason to fail the install. The outcome is noted
+; in the uninstall entry and the details.
+Function RegisterPackage
+!ifndef PACKAGE
+  StrCpy $0 "classic menu only: this setup carries no signed package"
+!else
+  ${If} ${AtLeastBuild} ${WINDOWS_11_BUILD}
+    Call RunsAsAnotherAccount
+    Call PrepareToolDir
+    ${If} $0 = 1
+      StrCpy $0 "classic menu only: Setup runs as another account than the desktop's"
+    ${ElseIf} $ToolDir == ""
+      StrCpy $0 "classic menu only: no private folder for the package"
+    ${Else}
+      ClearErrors
+      File "/oname=$ToolDir\Dirvane.msix" "${PACKAGE}"
+      ${If} ${Errors}
+        StrCpy $0 "the package could not be written"
+      ${Else}
+        System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", w "$ToolDir\Dirvane.msix")'
+        System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", w "$INSTDIR")'
+        StrCpy $R1 "Add-AppxPackage -Path $$env:DIRVANE_PACKAGE -ExternalLocation $$env:DIRVANE_EXTERNAL_LOCATION -ForceUpdateFromAnyVersion | Out-Null"
+        Call RunPackageCommand
+      ${EndIf}
+      Delete "$ToolDir\Dirvane.msix"
+      ${If} $0 == ""
+        WriteRegDWORD SHCTX "${UNINST_KEY}" "WindowsMenuPackage" 1
+        StrCpy $0 "Windows 11 menu: package ${PACKAGE_NAME} registered"
+      ${Else}
+        StrCpy $0 "classic menu only: the package could not be registered ($0)"
+      ${EndIf}
+    ${EndIf}
+  ${Else}
+    StrCpy $0 "classic menu only: Windows before Windows 11"
+  ${EndIf}
+!endif
+  DetailPrint "$0"
+  WriteRegStr SHCTX "${UNINST_KEY}" "WindowsMenu" "$0"
+  ClearErrors
+FunctionEnd
+
 Section "Dirvane" SecMain
   SectionIn RO
   SetRegView 64
@@ -1367,6 +1515,7 @@ Section "Dirvane" SecMain
   WriteRegDWORD SHCTX "${UNINST_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" "$0"
+  Call RegisterPackage
 
   ${If} $RestartExplorer == 1
     Call RestartExplorer
@@ -1526,46 +1675,18 @@ Function un.HandOver
   Quit
 FunctionEnd
 
-; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
-; as, or to "" when it cannot be read.
-Function un.ProcessAccount
-  StrCpy $R0 ""
-  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
-  ${If} $9 = 0
+; Removes the Windows 11 menu's package when the install registered it, for this account.
+Function un.RemovePackage
+  ReadRegDWORD $0 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+  ${If} $0 <> 1
     Return
   ${EndIf}
-  System::Alloc 512
-  Pop $R3
-  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
-  ${If} $8 <> 0
-    System::Call '*$R3(p .R4)'
-    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
-    ${If} $8 <> 0
-      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
-      System::Call 'kernel32::LocalFree(p R5)'
-    ${EndIf}
-  ${EndIf}
-  System::Free $R3
-  System::Call 'kernel32::CloseHandle(p R2)'
-FunctionEnd
-
-; Sets $0 to 1 when the uninstaller runs as another account than the user's desktop (an
-; administrator's, entered over the shoulder): that account's bookmarks are not the user's.
-Function un.RunsAsAnotherAccount
-  StrCpy $0 0
-  System::Call 'kernel32::GetCurrentProcess() p .R1'
-  Call un.ProcessAccount
-  StrCpy $R6 $R0
-  Call un.OpenShellProcess
-  ${If} $R1 P= 0
-    Return
-  ${EndIf}
-  Call un.ProcessAccount
-  System::Call 'kernel32::CloseHandle(p R1)'
-  ${If} $R0 != ""
-  ${AndIf} $R6 != ""
-  ${AndIf} $R0 != $R6
-    StrCpy $0 1
+  StrCpy $R1 "Get-AppxPackage -Name '${PACKAGE_NAME}' | Remove-AppxPackage"
+  Call un.RunPackageCommand
+  ${If} $0 == ""
+    DetailPrint "Removed the Windows 11 menu's package"
+  ${Else}
+    DetailPrint "The Windows 11 menu's package could not be removed ($0)"
   ${EndIf}
 FunctionEnd
 
@@ -1588,6 +1709,7 @@ Section "Uninstall"
       StrCpy $RemoveData 1
   ${EndIf}
 
+  Call un.RemovePackage
   DetailPrint "Unregistering Dirvane.dll"
   StrCpy $0 1
   ${If} ${FileExists} "$INSTDIR\Dirvane.dll"

@@ -4,8 +4,10 @@
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 #include <chrono>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using namespace insttest;
@@ -898,3 +900,68 @@ TEST_F(Installer, TheAllUsersUninstallerTrustsOnlyWhatAdministratorsWrote) {
 }
 
 } // namespace
+
+// The Windows version a setup sees: Wine's name for one, set for that program alone, or else the
+// version in the machine's registry, set here to a Windows 11 build (Wine 8 has no name for one).
+class SeenWindowsVersion {
+public:
+    SeenWindowsVersion(const std::wstring& setup, const wchar_t* wineName, const wchar_t* build)
+        : appDefaults_(L"Software\\Wine\\AppDefaults\\" + setup.substr(setup.rfind(L'\\') + 1)) {
+        for (const wchar_t* name : {L"CurrentVersion", L"CurrentBuildNumber"})
+            saved_.emplace_back(name, RegText(HKEY_LOCAL_MACHINE, kVersionKey, name));
+        if (build) {
+            Write(HKEY_LOCAL_MACHINE, kVersionKey, L"CurrentVersion", L"10.0");
+            Write(HKEY_LOCAL_MACHINE, kVersionKey, L"CurrentBuildNumber", build);
+        }
+        if (wineName) Write(HKEY_CURRENT_USER, appDefaults_.c_str(), L"Version", wineName);
+    }
+    ~SeenWindowsVersion() {
+        for (const auto& [name, value] : saved_) Write(HKEY_LOCAL_MACHINE, kVersionKey, name, value.c_str());
+        ::SHDeleteKeyW(HKEY_CURRENT_USER, appDefaults_.c_str());
+    }
+private:
+    static constexpr wchar_t kVersionKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
+    static void Write(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value) {
+        EXPECT_EQ(::SHSetValueW(root, path, name, REG_SZ, value, static_cast<DWORD>((wcslen(value) + 1) * 2)), 0)
+            << Narrow(path);
+    }
+    std::wstring appDefaults_;
+    std::vector<std::pair<const wchar_t*, std::wstring>> saved_;
+};
+
+// The Windows 11 package step runs only on Windows 11, and only from a setup that carries a signed
+// package. Wine has no package manager (its powershell.exe does nothing): the step fails there, and
+// the install succeeds with the classic menu, as it must wherever the package cannot be registered.
+TEST_F(Installer, TheWindows11PackageStepRunsOnlyOnWindows11AndNeverFailsTheInstall) {
+    const char* packageSetup = std::getenv("DIRVANE_PACKAGE_SETUP");
+    ASSERT_TRUE(packageSetup) << "DIRVANE_PACKAGE_SETUP names no setup";
+    const std::wstring signedSetup = dvtest::WinPathFromUnix(packageSetup);
+    ASSERT_TRUE(Exists(signedSetup)) << Narrow(signedSetup);
+    struct Case {
+        std::wstring setup;
+        const wchar_t* wineName;
+        const wchar_t* build;
+        const wchar_t* outcome;
+    } cases[] = {
+        {signedSetup, L"win10", nullptr, L"classic menu only: Windows before Windows 11"},
+        {signedSetup, nullptr, L"22000", L"classic menu only: the package could not be registered (PowerShell: 0)"},
+        {SetupPath(), nullptr, L"22000", L"classic menu only: this setup carries no signed package"},
+    };
+    const std::wstring userClass = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText + L"\\InprocServer32";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.setup + L" " + c.outcome));
+        SeenWindowsVersion version(c.setup, c.wineName, c.build);
+        ASSERT_EQ(RunTree(Quote(c.setup) + L" /S /CURRENTUSER"), 0u);
+        EXPECT_EQ(RegText(HKEY_CURRENT_USER, userClass, L""), UserInstallDir() + L"\\Dirvane.dll");
+        EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenu"), c.outcome);
+        EXPECT_NE(::SHGetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", nullptr, nullptr, nullptr), 0);
+        // Had the package been registered, the uninstaller removes it; failing to (as here), it
+        // still uninstalls.
+        const DWORD registered = 1;
+        EXPECT_EQ(::SHSetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", REG_DWORD, &registered,
+                                sizeof registered), 0);
+        EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+        EXPECT_FALSE(Exists(UserInstallDir() + L"\\Dirvane.dll"));
+    }
+}

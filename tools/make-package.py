@@ -92,9 +92,10 @@ def certificate_pem(pkcs12=None, password_file=None, cert=None):
     return openssl(['pkcs12', '-in', pkcs12, '-passin', passin, '-clcerts', '-nokeys'])
 
 
-def publisher_of(pem):
-    """The subject of the (first) certificate in pem, as the manifest's Publisher must name it."""
-    text = openssl(['x509', '-noout', '-subject', '-nameopt', 'sep_multiline,sname,dn_rev,utf8,-esc_msb'],
+def publisher_of(pem, field='subject'):
+    """The subject (or issuer) of the (first) certificate in pem, as the manifest's Publisher must
+    name it."""
+    text = openssl(['x509', '-noout', '-' + field, '-nameopt', 'sep_multiline,sname,dn_rev,utf8,-esc_msb'],
                    pem).decode('utf-8')
     rdns = []
     for line in text.splitlines()[1:]:
@@ -105,6 +106,18 @@ def publisher_of(pem):
     if not rdns:
         fail('the certificate has an empty subject')
     return windows_name(rdns)
+
+
+def signer_subjects(p7x):
+    """The subjects of the certificates in the package's signature that issued no other one in it:
+    the signer's, as Windows compares it with the manifest's Publisher."""
+    if not p7x.startswith(b'PKCX'):
+        fail('AppxSignature.p7x does not start with PKCX')
+    text = openssl(['pkcs7', '-inform', 'DER', '-print_certs'], p7x[4:]).decode('ascii', 'replace')
+    pems = [block + '-----END CERTIFICATE-----\n' for block in text.split('-----END CERTIFICATE-----')[:-1]]
+    names = [(publisher_of(pem.encode()), publisher_of(pem.encode(), 'issuer')) for pem in pems]
+    return {subject for subject, _ in names
+            if not any(issuer == subject and other != subject for other, issuer in names)}
 
 
 # --- the package's parts ---------------------------------------------------------------------------
@@ -401,6 +414,11 @@ def check(args):
         check_block_map(roots[BLOCK_MAP], parts, faults)
     if roots.get(CONTENT_TYPES) is not None:
         check_content_types(roots[CONTENT_TYPES], parts, faults)
+    if SIGNATURE in by_name and roots.get('AppxManifest.xml') is not None:
+        identity = roots['AppxManifest.xml'].find('f:Identity', NS)
+        named = identity.get('Publisher') if identity is not None else None
+        if named not in signer_subjects(by_name[SIGNATURE]):
+            faults.append('the manifest names the publisher %r, the signature %r' % (named, signer_subjects(by_name[SIGNATURE])))
     if args.ca:
         if SIGNATURE not in by_name:
             faults.append('the package is not signed')

@@ -88,8 +88,11 @@ def test(tool, template, unsigned, clsid, work):
         cert = make_signed(tool, template, '1.2.3.4', clsid, signed)
         run(check + [signed, '--cert', cert, '--ca', cert])
         other_authority, _ = make_certificate(tempfile.mkdtemp(dir=temp))
+        # The build's package, which names the test publisher, signed with the test certificate.
+        foreign = os.path.join(temp, 'foreign.msix')
+        run(['osslsigncode', 'sign', '-pkcs12', os.path.join(temp, 'test.p12'), '-in', unsigned, '-out', foreign])
         cases = [('verified against another authority', signed, ['--ca', other_authority]),
-                 ('signed by another publisher than the manifest names', signed, ['--publisher', 'CN=Someone Else']),
+                 ('signed by another than the publisher the manifest names', foreign, ['--ca', cert]),
                  ('unsigned where a signature is required', unsigned, ['--ca', cert])]
         cases += [(what, path, []) for what, path in broken_copies(pkg, unsigned, temp)]
         failed = []

@@ -647,6 +647,8 @@ FunctionEnd
 Function ${un}RunPackageCommand
   Push $1
   Push $2
+  Push $3
+  ReadEnvStr $3 PSModulePath   ; put back afterwards: an Explorer started again inherits it
   System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w "$SYSDIR\WindowsPowerShell\v1.0\Modules")'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
   SetOutPath $SYSDIR
@@ -674,6 +676,12 @@ Function ${un}RunPackageCommand
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
+  ${If} $3 == ""
+    System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", p 0)'
+  ${Else}
+    System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w r3)'
+  ${EndIf}
+  Pop $3
   Pop $2
   Pop $1
 FunctionEnd

@@ -433,7 +433,8 @@ def check(args):
         print('check: ' + fault, file=sys.stderr)
     if faults:
         sys.exit(1)
-    print('%s: %d parts, %s' % (args.package, len(parts), 'signed and verified' if args.ca else 'not verified'))
+    state = 'signed and verified' if args.ca else 'signed, not verified' if SIGNATURE in by_name else 'unsigned'
+    print('%s: %d parts, %s' % (args.package, len(parts), state))
 
 
 def main():

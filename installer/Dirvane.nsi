@@ -644,10 +644,64 @@ FunctionEnd
 ; DIRVANE_EXTERNAL_LOCATION), never inside the command, so that no folder name can end or change it.
 ; Exit code 0 alone proves nothing (Wine's powershell.exe is a stub that exits 0): the statements
 ; must have run to their last line, which prints ${PACKAGE_DONE}.
+; .NET programs, PowerShell among them, load what some environment variables name: a profiler
+; (COR_PROFILER_PATH), another compiler (COMPlus_AltJitName), ... An elevated program's environment
+; comes from the user's registry, which the user's programs can write: every COR_*, COMPlus_*,
+; CORECLR_* and DOTNET_* variable goes before PowerShell starts. (Names compare without case, as
+; Windows compares them.)
+Function ${un}ClearRuntimeHooks
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  System::Call 'kernel32::GetEnvironmentStringsW() p .r1'
+  StrCpy $2 $1
+  ${DoWhile} $1 P<> 0
+    System::Call 'kernel32::lstrlenW(p r2) i .r3'
+    ${IfThen} $3 = 0 ${|} ${Break} ${|}
+    System::Call 'kernel32::lstrcpynW(w .r4, p r2, i ${NSIS_MAX_STRLEN})'
+    IntOp $3 $3 + 1
+    IntOp $3 $3 * 2
+    System::Int64Op $2 + $3
+    Pop $2
+    StrCpy $3 0
+    StrCpy $5 $4 4
+    ${IfThen} $5 == "COR_" ${|} StrCpy $3 1 ${|}
+    StrCpy $5 $4 7
+    ${IfThen} $5 == "DOTNET_" ${|} StrCpy $3 1 ${|}
+    StrCpy $5 $4 8
+    ${If} $5 == "COMPlus_"
+    ${OrIf} $5 == "CORECLR_"
+      StrCpy $3 1
+    ${EndIf}
+    ${If} $3 = 1
+      StrCpy $3 0
+      ${Do}
+        StrCpy $5 $4 1 $3
+        ${IfThen} $5 == "=" ${|} ${Break} ${|}
+        ${IfThen} $5 == "" ${|} ${Break} ${|}
+        IntOp $3 $3 + 1
+      ${Loop}
+      StrCpy $5 $4 $3
+      System::Call 'kernel32::SetEnvironmentVariableW(w r5, p 0)'
+    ${EndIf}
+  ${Loop}
+  ${If} $1 P<> 0
+    System::Call 'kernel32::FreeEnvironmentStringsW(p r1)'
+  ${EndIf}
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
 Function ${un}RunPackageCommand
   Push $1
   Push $2
   Push $3
+  Call ${un}ClearRuntimeHooks
   ReadEnvStr $3 PSModulePath   ; put back afterwards: an Explorer started again inherits it
   System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w "$SYSDIR\WindowsPowerShell\v1.0\Modules")'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'

@@ -108,16 +108,66 @@ def publisher_of(pem, field='subject'):
     return windows_name(rdns)
 
 
-def signer_subjects(p7x):
-    """The subjects of the certificates in the package's signature that issued no other one in it:
-    the signer's, as Windows compares it with the manifest's Publisher."""
+def der_elements(data, at, end):
+    """(tag, element start, content start, end) of each DER element between at and end."""
+    while at < end:
+        tag, length, content = data[at], data[at + 1], at + 2
+        if length & 0x80:
+            count = length & 0x7f
+            length, content = int.from_bytes(data[content:content + count], 'big'), content + count
+        if content + length > end:
+            raise ValueError('an element runs past its container')
+        yield tag, at, content, content + length
+        at = content + length
+
+
+def der_children(data, element):
+    _, _, content, end = element
+    return list(der_elements(data, content, end))
+
+
+def signer_certificate(p7x, faults):
+    """The certificate (DER) whose key made the package's signature: the one that the signature's
+    only SignerInfo names by issuer and serial number. Other certificates may travel with it."""
     if not p7x.startswith(b'PKCX'):
-        fail('AppxSignature.p7x does not start with PKCX')
-    text = openssl(['pkcs7', '-inform', 'DER', '-print_certs'], p7x[4:]).decode('ascii', 'replace')
-    pems = [block + '-----END CERTIFICATE-----\n' for block in text.split('-----END CERTIFICATE-----')[:-1]]
-    names = [(publisher_of(pem.encode()), publisher_of(pem.encode(), 'issuer')) for pem in pems]
-    return {subject for subject, _ in names
-            if not any(issuer == subject and other != subject for other, issuer in names)}
+        faults.append('AppxSignature.p7x does not start with PKCX')
+        return None
+    data = p7x[4:]
+    try:
+        content_info = der_children(data, next(der_elements(data, 0, len(data))))
+        signed_data = der_children(data, der_children(data, content_info[1])[0])
+        certificates = [der_children(data, e) for e in signed_data if e[0] == 0xA0]
+        signer_infos = [der_children(data, e) for e in signed_data if e[0] == 0x31][-1]
+        if len(signer_infos) != 1 or len(certificates) != 1:
+            faults.append('the signature has %d signers and %d certificate sets, not one each' %
+                          (len(signer_infos), len(certificates)))
+            return None
+        issuer, serial = der_children(data, der_children(data, signer_infos[0])[1])[:2]
+        wanted = (data[issuer[1]:issuer[3]], data[serial[1]:serial[3]])
+        for certificate in certificates[0]:
+            fields = der_children(data, der_children(data, certificate)[0])
+            fields = fields[1:] if fields[0][0] == 0xA0 else fields  # the optional version
+            if (data[fields[2][1]:fields[2][3]], data[fields[0][1]:fields[0][3]]) == wanted:
+                return data[certificate[1]:certificate[3]]
+    except (IndexError, StopIteration, ValueError):
+        faults.append('the signature cannot be read')
+        return None
+    faults.append('the signature does not carry the certificate of its signer')
+    return None
+
+
+def pem_of(der):
+    text = base64.b64encode(der).decode()
+    return ('-----BEGIN CERTIFICATE-----\n' + '\n'.join(text[i:i + 64] for i in range(0, len(text), 64)) +
+            '\n-----END CERTIFICATE-----\n').encode()
+
+
+def publisher_id(publisher):
+    """The publisher's part of a package family name: the first 64 bits of the SHA-256 of its UTF-16
+    text, in 13 letters of Crockford's base 32 (lower case)."""
+    digest = hashlib.sha256(publisher.encode('utf-16-le')).digest()[:8]
+    bits = int.from_bytes(digest, 'big') << 1
+    return ''.join('0123456789abcdefghjkmnpqrstvwxyz'[(bits >> (60 - 5 * i)) & 31] for i in range(13))
 
 
 # --- the package's parts ---------------------------------------------------------------------------
@@ -194,7 +244,7 @@ def content_types():
             '</Types>' % NS['ct']).encode('utf-8')
 
 
-def write_zip(path, parts):
+def write_zip(path, parts, deflated=(CONTENT_TYPES,)):
     """Sizes and CRC in the local headers (no data descriptors), no ZIP64, fixed times: the form
     packaging tools read without surprises. The parts that the block map describes are stored, so
     that their blocks need no compressed sizes. [Content_Types].xml is deflated: osslsigncode 2.9
@@ -203,7 +253,7 @@ def write_zip(path, parts):
     for name, data in parts:
         raw = name.encode('utf-8')
         method, packed = 0, data
-        if name == CONTENT_TYPES:
+        if name in deflated:
             deflate = zlib.compressobj(9, zlib.DEFLATED, -15)
             method, packed = 8, deflate.compress(data) + deflate.flush()
         if len(data) >= 0xFFFFFFFF or len(out) >= 0xFFFFFFFF:
@@ -230,6 +280,10 @@ def build(args):
     payload = [('AppxManifest.xml', manifest(args.template, args.version, publisher, clsid_text(args.clsid)))]
     payload += sorted(logos().items())
     write_zip(args.out, payload + [(BLOCK_MAP, block_map(payload)), (CONTENT_TYPES, content_types())])
+    # The setup records the family of the package it registered, and its uninstaller removes only that.
+    identity = ET.fromstring(payload[0][1]).find('f:Identity', NS)
+    with open(args.out + '.family', 'w', encoding='ascii') as f:
+        f.write('%s_%s' % (identity.get('Name'), publisher_id(identity.get('Publisher'))))
 
 
 def clsid_text(clsid):
@@ -268,8 +322,10 @@ def read_zip(data, faults):
         if name.lower() in names:
             faults.append('two parts named ' + name)
         names.add(name.lower())
-        if name.startswith('/') or '\\' in name or '..' in name.split('/') or not name:
-            faults.append('a part name that leaves the package: ' + repr(name))
+        if '\\' in name or any(s in ('', '.', '..') for s in name.split('/')):
+            faults.append('a part name that is not a plain path inside the package: ' + repr(name))
+        elif any(s.endswith('.') for s in name.split('/')):
+            faults.append('a part name with a segment ending in a dot: ' + repr(name))
         if 0xFFFFFFFF in (csize, usize, local):
             faults.append(name + ': ZIP64 where nothing needs it')
             continue
@@ -297,6 +353,8 @@ def read_zip(data, faults):
         else:
             faults.append('%s: compression method %d' % (name, method))
             continue
+        if method != 0 and name not in FOOTPRINT:
+            faults.append(name + ': compressed; the block map would need the size of each compressed block')
         if len(content) != usize or zlib.crc32(content) != crc:
             faults.append(name + ': its size or CRC does not match its data')
         if not lflags & 8 and (lcrc, lcsize, lusize) != (crc, csize, usize):
@@ -306,6 +364,9 @@ def read_zip(data, faults):
 
 
 def parse_xml(name, data, faults):
+    if b'<!DOCTYPE' in data:  # Windows' package reader refuses one; Python's would expand its entities
+        faults.append(name + ' has a document type declaration')
+        return None
     try:
         return ET.fromstring(data)
     except ET.ParseError as error:
@@ -379,21 +440,44 @@ def check_block_map(root, parts, faults):
             continue
         if entry.get('Size') != str(len(data)) or entry.get('LfhSize') != str(header):
             faults.append('the block map gives %s other sizes' % name)
-        hashes = [b.get('Hash') for b in entry.findall('bm:Block', NS)]
+        blocks = entry.findall('bm:Block', NS)
+        if any(b.get('Size') is not None for b in blocks):
+            faults.append('the block map gives compressed block sizes for %s, which is stored' % name)
+        hashes = [b.get('Hash') for b in blocks]
         if hashes != block_hashes(data):
             faults.append('the block hashes of %s do not match its content' % name)
     for name in described:
         faults.append('the block map describes %s, which is not in the package' % name)
 
 
+# What Windows requires of the footprint parts' content types; payload parts may have any.
+FOOTPRINT_TYPES = {
+    'AppxManifest.xml': 'application/vnd.ms-appx.manifest+xml',
+    BLOCK_MAP: 'application/vnd.ms-appx.blockmap+xml',
+    SIGNATURE: 'application/vnd.ms-appx.signature',
+    'AppxMetadata/CodeIntegrity.cat': 'application/vnd.ms-pkiseccat',
+}
+
+
 def check_content_types(root, parts, faults):
-    defaults = {d.get('Extension', '').lower() for d in root.findall('ct:Default', NS)}
-    overrides = {o.get('PartName', '').lower() for o in root.findall('ct:Override', NS)}
+    if root.tag != '{%s}Types' % NS['ct']:
+        faults.append('[Content_Types].xml is not a list of content types')
+        return
+    types = {}
+    for kind, key in (('Default', 'Extension'), ('Override', 'PartName')):
+        for element in root.findall('ct:' + kind, NS):
+            name = (kind, element.get(key, '').lower())
+            if name in types:
+                faults.append('[Content_Types].xml gives two types for %s %s' % name)
+            types[name] = element.get('ContentType')
     for name, _, _ in parts:
         if name == CONTENT_TYPES:
             continue
-        if ('/' + name).lower() not in overrides and name.rpartition('.')[2].lower() not in defaults:
+        found = types.get(('Override', '/' + name.lower()), types.get(('Default', name.rpartition('.')[2].lower())))
+        if found is None:
             faults.append('no content type covers ' + name)
+        elif name in FOOTPRINT_TYPES and found != FOOTPRINT_TYPES[name]:
+            faults.append('%s has the content type %r, not %r' % (name, found, FOOTPRINT_TYPES[name]))
 
 
 def check(args):
@@ -417,8 +501,9 @@ def check(args):
     if SIGNATURE in by_name and roots.get('AppxManifest.xml') is not None:
         identity = roots['AppxManifest.xml'].find('f:Identity', NS)
         named = identity.get('Publisher') if identity is not None else None
-        if named not in signer_subjects(by_name[SIGNATURE]):
-            faults.append('the manifest names the publisher %r, the signature %r' % (named, signer_subjects(by_name[SIGNATURE])))
+        signer = signer_certificate(by_name[SIGNATURE], faults)
+        if signer is not None and named != publisher_of(pem_of(signer)):
+            faults.append('the manifest names the publisher %r, the signer is %r' % (named, publisher_of(pem_of(signer))))
     if args.ca:
         if SIGNATURE not in by_name:
             faults.append('the package is not signed')

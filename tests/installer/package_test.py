@@ -7,6 +7,7 @@ package, one signed with a test certificate made here, and broken copies that th
 """
 import importlib.util
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -22,12 +23,12 @@ def run(args, expect_ok=True):
     return result
 
 
-def make_certificate(folder):
+def make_certificate(folder, subject=TEST_SUBJECT):
     """A self-signed code-signing certificate (its own authority) and its PKCS#12 without password."""
     key, cert, p12 = (os.path.join(folder, n) for n in ('test.key', 'test.pem', 'test.p12'))
     if not os.path.exists(p12):
         run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-keyout', key, '-out', cert,
-             '-days', '3650', '-subj', TEST_SUBJECT, '-addext', 'extendedKeyUsage=codeSigning',
+             '-days', '3650', '-subj', subject, '-addext', 'extendedKeyUsage=codeSigning',
              '-addext', 'keyUsage=critical,digitalSignature', '-addext', 'basicConstraints=CA:FALSE'])
         run(['openssl', 'pkcs12', '-export', '-inkey', key, '-in', cert, '-out', p12, '-passout', 'pass:'])
     return cert, p12
@@ -42,6 +43,7 @@ def make_signed(tool, template, version, clsid, out):
         os.remove(out)
     run(['osslsigncode', 'sign', '-pkcs12', p12, '-h', 'sha256', '-in', unsigned, '-out', out])
     os.remove(unsigned)
+    os.replace(unsigned + '.family', out + '.family')
     return cert
 
 
@@ -61,6 +63,11 @@ def broken_copies(pkg, source, work):
 
     def rewrite(name, change):
         return [(n, change(d) if n == name else d) for n, d in parts]
+
+    def remapped(changed):  # with a block map that matches the changed parts
+        payload = [(n, d) for n, d in changed if n not in pkg.FOOTPRINT]
+        return [(n, pkg.block_map(payload) if n == pkg.BLOCK_MAP else d) for n, d in changed]
+    typed_as_xml = b'<Default Extension="xml" ContentType="application/xml"/><Default Extension="png"'
     cases = {
         'a logo changed after the block map was written': rewrite('Logo44.png', lambda d: d[:-1] + b'\0'),
         'another class in the manifest': rewrite('AppxManifest.xml', lambda d: d.replace(b'5B3C8E1A', b'5B3C8E1B')),
@@ -71,16 +78,27 @@ def broken_copies(pkg, source, work):
         'a part no content type covers': parts + [('notes.txt', b'x')],
         'a part the block map does not describe': parts[:1] + [('Extra.png', b'x')] + parts[1:],
         'a part outside the package': parts + [('../evil.png', b'x')],
+        'the manifest typed as plain XML': rewrite(pkg.CONTENT_TYPES, lambda d: re.sub(
+            rb'<Override[^>]*/>', b'', d).replace(b'<Default Extension="png"', typed_as_xml)),
+        'a compressed block size for a stored part': rewrite(pkg.BLOCK_MAP, lambda d: d.replace(
+            b'<Block Hash=', b'<Block Size="9" Hash=', 1)),
+        'a document type in the manifest': remapped(rewrite('AppxManifest.xml', lambda d: d.replace(
+            b'<Package', b'<!DOCTYPE Package []><Package', 1))),
     }
+    deflated = {'a logo compressed without block sizes': (pkg.CONTENT_TYPES, 'Logo44.png')}
+    cases.update({what: parts for what in deflated})
     for index, (what, case) in enumerate(cases.items()):
         path = os.path.join(work, 'broken-%d.msix' % index)
-        pkg.write_zip(path, case)
+        pkg.write_zip(path, case, deflated.get(what, (pkg.CONTENT_TYPES,)))
         yield what, path
 
 
 def test(tool, template, unsigned, clsid, work):
     os.makedirs(work, exist_ok=True)
     pkg = load_tool(tool)
+    # Microsoft's own publisher and the hash that every one of its package family names carries.
+    assert pkg.publisher_id('CN=Microsoft Corporation, O=Microsoft Corporation, L=Redmond, S=Washington, C=US') \
+        == '8wekyb3d8bbwe'
     check = [sys.executable, tool, 'check', '--clsid', clsid]
     run(check + [unsigned, '--unsigned', '--publisher', pkg.TEST_PUBLISHER])
     with tempfile.TemporaryDirectory(dir=work) as temp:
@@ -91,8 +109,14 @@ def test(tool, template, unsigned, clsid, work):
         # The build's package, which names the test publisher, signed with the test certificate.
         foreign = os.path.join(temp, 'foreign.msix')
         run(['osslsigncode', 'sign', '-pkcs12', os.path.join(temp, 'test.p12'), '-in', unsigned, '-out', foreign])
+        # The same, with a certificate of the named publisher travelling beside the signer's.
+        beside = os.path.join(temp, 'beside.msix')
+        named, _ = make_certificate(tempfile.mkdtemp(dir=temp), '/' + pkg.TEST_PUBLISHER)
+        run(['osslsigncode', 'sign', '-pkcs12', os.path.join(temp, 'test.p12'), '-ac', named, '-in', unsigned,
+             '-out', beside])
         cases = [('verified against another authority', signed, ['--ca', other_authority]),
                  ('signed by another than the publisher the manifest names', foreign, ['--ca', cert]),
+                 ("signed by another, the named publisher's certificate beside", beside, []),
                  ('unsigned where a signature is required', unsigned, ['--ca', cert])]
         cases += [(what, path, []) for what, path in broken_copies(pkg, unsigned, temp)]
         failed = []

@@ -63,9 +63,16 @@ ${StrRep}
 
 ; The Windows 11 package (PACKAGE, given to makensis only when it is signed: Windows registers no
 ; other). Windows' own PowerShell registers and removes it; the outcome is noted in the uninstall
-; entry: "WindowsMenu" (a line for people) and "WindowsMenuPackage" (1: registered, to be removed).
+; entry: "WindowsMenu" (a line for people) and "WindowsMenuPackage" (the family name of the package
+; registered, to be removed). The family name (name and a hash of the publisher) is what tells our
+; package from another publisher's of the same name; the package's build writes it next to it.
 !define PACKAGE_NAME "Ostrelan.Dirvane"
-!define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
+!ifdef PACKAGE
+  !define /file PACKAGE_FAMILY "${PACKAGE}.family"
+!endif
+!ifndef POWERSHELL   ; a test build names a stand-in that notes what it was given
+  !define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
+!endif
 !define PACKAGE_DONE "DIRVANE-PACKAGE-DONE"   ; the command's last line when it succeeded
 ; Windows 11: build 22000 and later.
 !define WINDOWS_11_BUILD 22000
@@ -591,6 +598,20 @@ FunctionEnd
 !insertmacro DV_SHARED ""
 !insertmacro DV_SHARED "un."
 
+; Keeps a copy of the environment variable ${name}, whatever its length, in ${var} (System name
+; ${sysvar}): a buffer for SetEnvironmentVariableW and System::Free, or 0 when it is not set. Uses $5.
+!macro DV_SAVE_ENV name var sysvar
+  System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p 0, i 0) i .r5'
+  StrCpy ${var} 0
+  ${If} $5 <> 0
+    IntOp $5 $5 * 2
+    System::Alloc $5
+    Pop ${var}
+    IntOp $5 $5 / 2
+    System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p ${sysvar}, i r5)'
+  ${EndIf}
+!macroend
+
 ; Shared by the uninstaller and a setup that carries the package.
 !macro DV_PACKAGE_SHARED un
 ; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
@@ -701,12 +722,21 @@ Function ${un}RunPackageCommand
   Push $1
   Push $2
   Push $3
+  Push $4
+  Push $5
   Call ${un}ClearRuntimeHooks
-  ReadEnvStr $3 PSModulePath   ; put back afterwards: an Explorer started again inherits it
+  ; Put back afterwards: an Explorer started again inherits them.
+  !insertmacro DV_SAVE_ENV PSModulePath $3 r3
+  !insertmacro DV_SAVE_ENV PATH $4 r4
   System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w "$SYSDIR\WindowsPowerShell\v1.0\Modules")'
+  ; The user's part of PATH (the user's programs can write it, and one of its folders, WindowsApps, is
+  ; theirs) would be searched for any DLL that PowerShell or .NET loads by name and Windows lacks.
+  System::Call 'kernel32::SetEnvironmentVariableW(w "PATH", w "$SYSDIR;$WINDIR;$SYSDIR\Wbem;$SYSDIR\WindowsPowerShell\v1.0")'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
   SetOutPath $SYSDIR
-  nsExec::ExecToStack /TIMEOUT=300000 `"${POWERSHELL}" -NoLogo -NoProfile -NonInteractive -Command "$$ErrorActionPreference='Stop'; $$ProgressPreference='SilentlyContinue'; $$WarningPreference='SilentlyContinue'; $$PSModuleAutoloadingPreference='None'; Import-Module $$env:DIRVANE_APPX_MODULE; $R1; '${PACKAGE_DONE}'"`
+  ; -ExecutionPolicy Bypass: the user's own policy (HKCU, or PSExecutionPolicyPreference) could
+  ; otherwise make the system's Appx module refuse to load, or ask, unseen, until the time limit.
+  nsExec::ExecToStack /TIMEOUT=300000 `"${POWERSHELL}" -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$$ErrorActionPreference='Stop'; $$ProgressPreference='SilentlyContinue'; $$WarningPreference='SilentlyContinue'; $$PSModuleAutoloadingPreference='None'; Import-Module $$env:DIRVANE_APPX_MODULE; $R1; '${PACKAGE_DONE}'"`
   Pop $1   ; exit code, "error" or "timeout"
   Pop $2   ; what it printed
   ${Do}
@@ -729,12 +759,14 @@ Function ${un}RunPackageCommand
   ${EndIf}
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
-  ${If} $3 == ""
-    System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", p 0)'
-  ${Else}
-    System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w r3)'
-  ${EndIf}
+  System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", p r3)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "PATH", p r4)'
+  ${IfThen} $3 P<> 0 ${|} System::Free $3 ${|}
+  ${IfThen} $4 P<> 0 ${|} System::Free $4 ${|}
+  Pop $5
+  Pop $4
   Pop $3
   Pop $2
   Pop $1
@@ -1474,7 +1506,7 @@ Function RegisterPackage
       ${EndIf}
       Delete "$ToolDir\Dirvane.msix"
       ${If} $0 == ""
-        WriteRegDWORD SHCTX "${UNINST_KEY}" "WindowsMenuPackage" 1
+        WriteRegStr SHCTX "${UNINST_KEY}" "WindowsMenuPackage" "${PACKAGE_FAMILY}"
         StrCpy $0 "Windows 11 menu: package ${PACKAGE_NAME} registered"
       ${Else}
         StrCpy $0 "classic menu only: the package could not be registered ($0)"
@@ -1737,18 +1769,36 @@ Function un.HandOver
   Quit
 FunctionEnd
 
-; Removes the Windows 11 menu's package when the install registered it, for this account.
+; Removes the Windows 11 menu's package when the install registered it, for this account: only
+; the package of the family the install recorded, never another publisher's of the same name.
 Function un.RemovePackage
-  ReadRegDWORD $0 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
-  ${If} $0 <> 1
+  ClearErrors
+  ReadRegStr $1 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+  ${If} ${Errors}
     Return
   ${EndIf}
-  StrCpy $R1 "Get-AppxPackage -Name '${PACKAGE_NAME}' | Remove-AppxPackage"
-  Call un.RunPackageCommand
+  Push $1
+  Call un.RunsAsAnotherAccount   ; changes $1 among others
+  Pop $1
+  StrLen $2 "${PACKAGE_NAME}_"
+  StrCpy $3 $1 $2
+  StrCpy $4 $1 "" $2
+  StrLen $4 $4
+  ${If} $3 != "${PACKAGE_NAME}_"
+  ${OrIf} $4 <> 13   ; the publisher's hash
+    StrCpy $0 "no family of ours was recorded"
+  ${ElseIf} $0 = 1
+    StrCpy $0 "it is registered for the desktop's account, and this uninstaller runs as another"
+  ${Else}
+    System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", w r1)'
+    StrCpy $R1 "Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY } | Remove-AppxPackage"
+    Call un.RunPackageCommand
+  ${EndIf}
   ${If} $0 == ""
     DetailPrint "Removed the Windows 11 menu's package"
   ${Else}
     DetailPrint "The Windows 11 menu's package could not be removed ($0)"
+    System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: package not removed: $0")'
   ${EndIf}
 FunctionEnd
 

@@ -929,6 +929,20 @@ private:
     std::vector<std::pair<const wchar_t*, std::wstring>> saved_;
 };
 
+// The family name of the test package (the build writes it beside the package), as the setup records it.
+std::wstring TestPackageFamily() {
+    const char* packageSetup = std::getenv("DIRVANE_PACKAGE_SETUP");
+    if (!packageSetup) return L"<DIRVANE_PACKAGE_SETUP names no setup>";
+    std::wstring path = dvtest::WinPathFromUnix(packageSetup);
+    std::string text = ReadBytes(path.substr(0, path.rfind(L'\\')) + L"\\Dirvane-Package-test.msix.family");
+    return std::wstring(text.begin(), text.end());
+}
+
+void SetRecordedPackage(const std::wstring& family) {
+    EXPECT_EQ(::SHSetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", REG_SZ, family.c_str(),
+                            static_cast<DWORD>((family.size() + 1) * sizeof(wchar_t))), 0);
+}
+
 // The Windows 11 package step runs only on Windows 11, and only from a setup that carries a signed
 // package. Wine has no package manager (its powershell.exe does nothing): the step fails there, and
 // the install succeeds with the classic menu, as it must wherever the package cannot be registered.
@@ -937,6 +951,7 @@ TEST_F(Installer, TheWindows11PackageStepRunsOnlyOnWindows11AndNeverFailsTheInst
     ASSERT_TRUE(packageSetup) << "DIRVANE_PACKAGE_SETUP names no setup";
     const std::wstring signedSetup = dvtest::WinPathFromUnix(packageSetup);
     ASSERT_TRUE(Exists(signedSetup)) << Narrow(signedSetup);
+    const std::wstring family = TestPackageFamily();
     struct Case {
         std::wstring setup;
         const wchar_t* wineName;
@@ -957,11 +972,65 @@ TEST_F(Installer, TheWindows11PackageStepRunsOnlyOnWindows11AndNeverFailsTheInst
         EXPECT_NE(::SHGetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", nullptr, nullptr, nullptr), 0);
         // Had the package been registered, the uninstaller removes it; failing to (as here), it
         // still uninstalls.
-        const DWORD registered = 1;
-        EXPECT_EQ(::SHSetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", REG_DWORD, &registered,
-                                sizeof registered), 0);
+        SetRecordedPackage(family);
         EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
         EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
         EXPECT_FALSE(Exists(UserInstallDir() + L"\\Dirvane.dll"));
     }
+}
+
+// With a stand-in for PowerShell that succeeds: what the package step gives it (its switches, an
+// environment without the user's hooks into .NET or the user's folders on PATH and the module path,
+// the paths, the package), that it records the family it registered, and that the uninstaller removes
+// only a family it recorded.
+TEST_F(Installer, ThePackageStepGivesPowerShellNothingOfTheUsersAndRemovesOnlyTheRecordedFamily) {
+    const char* standIn = std::getenv("DIRVANE_STAND_IN_SETUP");
+    ASSERT_TRUE(standIn) << "DIRVANE_STAND_IN_SETUP names no setup";
+    const std::wstring setup = dvtest::WinPathFromUnix(standIn);
+    const std::wstring seen = setup.substr(0, setup.rfind(L'\\')) + L"\\powershell-seen.txt";
+    const std::wstring family = TestPackageFamily();
+    ::DeleteFileW(seen.c_str());
+    SeenWindowsVersion version(setup, nullptr, L"22000");
+    struct Planted {
+        const wchar_t* name;
+        std::wstring saved;
+    } planted[] = {{L"PATH", {}}, {L"PSModulePath", {}}, {L"COR_PROFILER_PATH", {}}, {L"COMPlus_AltJitName", {}},
+                   {L"DOTNET_STARTUP_HOOKS", {}}};
+    for (Planted& p : planted) {
+        wchar_t value[8192] = L"";
+        ::GetEnvironmentVariableW(p.name, value, ARRAYSIZE(value));
+        p.saved = value;
+        ::SetEnvironmentVariableW(p.name, (L"C:\\planted;" + p.saved).c_str());
+    }
+    const DWORD installed = RunTree(Quote(setup) + L" /S /CURRENTUSER");
+    for (const Planted& p : planted) ::SetEnvironmentVariableW(p.name, p.saved.empty() ? nullptr : p.saved.c_str());
+    ASSERT_EQ(installed, 0u);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenu"), L"Windows 11 menu: package Ostrelan.Dirvane registered");
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage"), family);
+    EXPECT_EQ(family.size(), 30u) << Narrow(family);  // "Ostrelan.Dirvane_" and 13 letters of the publisher's hash
+    EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    // Installed again, with another package's family in the record: the uninstaller runs nothing.
+    ASSERT_EQ(RunTree(Quote(setup) + L" /S /CURRENTUSER"), 0u);
+    SetRecordedPackage(L"Other.Package_0123456789abc");
+    const std::string beforeForeign = ReadBytes(seen);
+    EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    const std::string bytes = ReadBytes(seen);
+    ::DeleteFileW(seen.c_str());
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    SCOPED_TRACE(Narrow(text));
+    EXPECT_EQ(bytes.size(), beforeForeign.size()) << "the uninstaller ran PowerShell for a family it did not record";
+    const std::wstring install = text.substr(0, text.find(L"command=", 1));
+    const std::wstring removal = text.substr(install.size(), text.find(L"command=", install.size() + 1) - install.size());
+    for (const std::wstring& call : {install, removal}) {
+        for (const wchar_t* expected : {L"-NoProfile", L"-NonInteractive", L"-ExecutionPolicy Bypass",
+                                        L"$PSModuleAutoloadingPreference='None'", L"COR_PROFILER_PATH=<unset>",
+                                        L"COMPlus_AltJitName=<unset>", L"DOTNET_STARTUP_HOOKS=<unset>"})
+            EXPECT_NE(call.find(expected), std::wstring::npos) << Narrow(expected);
+        EXPECT_EQ(call.find(L"planted"), std::wstring::npos);
+    }
+    EXPECT_NE(install.find(L"Add-AppxPackage"), std::wstring::npos);
+    EXPECT_NE(install.find(L"package=present"), std::wstring::npos);
+    EXPECT_NE(install.find(L"DIRVANE_EXTERNAL_LOCATION=" + UserInstallDir() + L"\n"), std::wstring::npos);
+    EXPECT_NE(removal.find(L"Remove-AppxPackage"), std::wstring::npos);
+    EXPECT_NE(removal.find(L"DIRVANE_PACKAGE_FAMILY=" + family + L"\n"), std::wstring::npos);
 }

@@ -598,18 +598,33 @@ FunctionEnd
 !insertmacro DV_SHARED ""
 !insertmacro DV_SHARED "un."
 
-; Keeps a copy of the environment variable ${name}, whatever its length, in ${var} (System name
-; ${sysvar}): a buffer for SetEnvironmentVariableW and System::Free, or 0 when it is not set. Uses $5.
-!macro DV_SAVE_ENV name var sysvar
+; Sets the environment variable ${name} to ${value} for the programs this process starts, and
+; pushes what puts it back (a copy of its old value, whatever its length, and its name) for
+; DV_RESTORE_ENV. Uses $4 and $5.
+!macro DV_PIN_ENV name value
   System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p 0, i 0) i .r5'
-  StrCpy ${var} 0
+  StrCpy $4 0
   ${If} $5 <> 0
     IntOp $5 $5 * 2
     System::Alloc $5
-    Pop ${var}
+    Pop $4
     IntOp $5 $5 / 2
-    System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p ${sysvar}, i r5)'
+    System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p r4, i r5)'
   ${EndIf}
+  Push $4
+  Push "${name}"
+  System::Call 'kernel32::SetEnvironmentVariableW(w "${name}", w "${value}")'
+!macroend
+
+; Puts back every variable pinned since the mark "|pins|" was pushed. Uses $4 and $5.
+!macro DV_RESTORE_ENV
+  ${Do}
+    Pop $4
+    ${IfThen} $4 == "|pins|" ${|} ${Break} ${|}
+    Pop $5
+    System::Call 'kernel32::SetEnvironmentVariableW(w r4, p r5)'
+    ${IfThen} $5 P<> 0 ${|} System::Free $5 ${|}
+  ${Loop}
 !macroend
 
 ; Shared by the uninstaller and a setup that carries the package.
@@ -725,13 +740,31 @@ Function ${un}RunPackageCommand
   Push $4
   Push $5
   Call ${un}ClearRuntimeHooks
-  ; Put back afterwards: an Explorer started again inherits them.
-  !insertmacro DV_SAVE_ENV PSModulePath $3 r3
-  !insertmacro DV_SAVE_ENV PATH $4 r4
-  System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", w "$SYSDIR\WindowsPowerShell\v1.0\Modules")'
-  ; The user's part of PATH (the user's programs can write it, and one of its folders, WindowsApps, is
-  ; theirs) would be searched for any DLL that PowerShell or .NET loads by name and Windows lacks.
-  System::Call 'kernel32::SetEnvironmentVariableW(w "PATH", w "$SYSDIR;$WINDIR;$SYSDIR\Wbem;$SYSDIR\WindowsPowerShell\v1.0")'
+  ; The variables that name the system's folders, pinned to the folders Windows reports, and put
+  ; back afterwards (an Explorer started again inherits them). Windows expands them in the paths of
+  ; many DLLs and COM servers that PowerShell loads (%SystemRoot%\system32\..., a scanner under
+  ; %ProgramFiles%, ...): left as the user's registry may set them, they would load the user's DLLs.
+  ; PATH: the user's part (one of its folders, WindowsApps, is the user's) would be searched for any
+  ; DLL loaded by name that Windows lacks. PSModulePath: the system's module folder alone.
+  Push "|pins|"
+  StrCpy $2 $WINDIR 2
+  !insertmacro DV_PIN_ENV SystemDrive $2
+  !insertmacro DV_PIN_ENV SystemRoot $WINDIR
+  !insertmacro DV_PIN_ENV windir $WINDIR
+  !insertmacro DV_PIN_ENV ComSpec "$SYSDIR\cmd.exe"
+  !insertmacro DV_PIN_ENV ProgramFiles $PROGRAMFILES64
+  !insertmacro DV_PIN_ENV ProgramW6432 $PROGRAMFILES64
+  !insertmacro DV_PIN_ENV "ProgramFiles(x86)" $PROGRAMFILES32
+  !insertmacro DV_PIN_ENV CommonProgramFiles $COMMONFILES64
+  !insertmacro DV_PIN_ENV CommonProgramW6432 $COMMONFILES64
+  !insertmacro DV_PIN_ENV "CommonProgramFiles(x86)" $COMMONFILES32
+  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x23, p 0, i 0, w .r2) i .r5'   ; CSIDL_COMMON_APPDATA
+  ${If} $5 = 0
+    !insertmacro DV_PIN_ENV ProgramData $2
+    !insertmacro DV_PIN_ENV ALLUSERSPROFILE $2
+  ${EndIf}
+  !insertmacro DV_PIN_ENV PATH "$SYSDIR;$WINDIR;$SYSDIR\Wbem;$SYSDIR\WindowsPowerShell\v1.0"
+  !insertmacro DV_PIN_ENV PSModulePath "$SYSDIR\WindowsPowerShell\v1.0\Modules"
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
   SetOutPath $SYSDIR
   ; -ExecutionPolicy Bypass: the user's own policy (HKCU, or PSExecutionPolicyPreference) could
@@ -761,10 +794,7 @@ Function ${un}RunPackageCommand
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
-  System::Call 'kernel32::SetEnvironmentVariableW(w "PSModulePath", p r3)'
-  System::Call 'kernel32::SetEnvironmentVariableW(w "PATH", p r4)'
-  ${IfThen} $3 P<> 0 ${|} System::Free $3 ${|}
-  ${IfThen} $4 P<> 0 ${|} System::Free $4 ${|}
+  !insertmacro DV_RESTORE_ENV
   Pop $5
   Pop $4
   Pop $3
@@ -1791,11 +1821,14 @@ Function un.RemovePackage
     StrCpy $0 "it is registered for the desktop's account, and this uninstaller runs as another"
   ${Else}
     System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", w r1)'
-    StrCpy $R1 "Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY } | Remove-AppxPackage"
+    ; Exit code 3: nothing of that family is registered for this account (nothing was removed).
+    StrCpy $R1 "$$found = @(Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY }); if ($$found.Count -eq 0) { exit 3 }; $$found | Remove-AppxPackage"
     Call un.RunPackageCommand
   ${EndIf}
   ${If} $0 == ""
     DetailPrint "Removed the Windows 11 menu's package"
+  ${ElseIf} $0 == "PowerShell: 3"
+    DetailPrint "The Windows 11 menu's package is not registered for this account: nothing to remove"
   ${Else}
     DetailPrint "The Windows 11 menu's package could not be removed ($0)"
     System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: package not removed: $0")'

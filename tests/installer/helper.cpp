@@ -94,8 +94,9 @@ int StandInForPowerShell() {
     std::wstring log(self, wcsrchr(self, L'\\') + 1);
     log += L"powershell-seen.txt";
     std::wstring text = std::wstring(L"command=") + ::GetCommandLineW() + L"\n";
-    for (const wchar_t* name : {L"PATH", L"PSModulePath", L"COR_PROFILER_PATH", L"COMPlus_AltJitName",
-                                L"DOTNET_STARTUP_HOOKS", L"DIRVANE_EXTERNAL_LOCATION", L"DIRVANE_PACKAGE_FAMILY"})
+    for (const wchar_t* name : {L"PATH", L"PSModulePath", L"SystemRoot", L"windir", L"ProgramFiles", L"ProgramData",
+                                L"COR_PROFILER_PATH", L"COMPlus_AltJitName", L"DOTNET_STARTUP_HOOKS",
+                                L"DIRVANE_EXTERNAL_LOCATION", L"DIRVANE_PACKAGE_FAMILY"})
         text += std::wstring(name) + L"=" + Variable(name) + L"\n";
     const std::wstring package = Variable(L"DIRVANE_PACKAGE");
     text += std::wstring(L"package=") +

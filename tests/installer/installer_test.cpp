@@ -980,8 +980,8 @@ TEST_F(Installer, TheWindows11PackageStepRunsOnlyOnWindows11AndNeverFailsTheInst
 }
 
 // With a stand-in for PowerShell that succeeds: what the package step gives it (its switches, an
-// environment without the user's hooks into .NET or the user's folders on PATH and the module path,
-// the paths, the package), that it records the family it registered, and that the uninstaller removes
+// environment without the user's hooks into .NET and with the system's folders in the variables that
+// name them, on PATH and the module path, the paths, the package), that it records the family it registered, and that the uninstaller removes
 // only a family it recorded.
 TEST_F(Installer, ThePackageStepGivesPowerShellNothingOfTheUsersAndRemovesOnlyTheRecordedFamily) {
     const char* standIn = std::getenv("DIRVANE_STAND_IN_SETUP");
@@ -994,7 +994,8 @@ TEST_F(Installer, ThePackageStepGivesPowerShellNothingOfTheUsersAndRemovesOnlyTh
     struct Planted {
         const wchar_t* name;
         std::wstring saved;
-    } planted[] = {{L"PATH", {}}, {L"PSModulePath", {}}, {L"COR_PROFILER_PATH", {}}, {L"COMPlus_AltJitName", {}},
+    } planted[] = {{L"PATH", {}}, {L"PSModulePath", {}}, {L"SystemRoot", {}}, {L"windir", {}}, {L"ProgramFiles", {}},
+                   {L"ProgramData", {}}, {L"COR_PROFILER_PATH", {}}, {L"COMPlus_AltJitName", {}},
                    {L"DOTNET_STARTUP_HOOKS", {}}};
     for (Planted& p : planted) {
         wchar_t value[8192] = L"";

@@ -802,6 +802,23 @@ Function ${un}RunPackageCommand
   Pop $1
 FunctionEnd
 
+; Removes the package of the family $1 for this account, when $1 is a family of ours; sets $0 as
+; RunPackageCommand does ("PowerShell: 3": nothing of that family is registered for this account).
+Function ${un}RemovePackageFamily
+  StrLen $2 "${PACKAGE_NAME}_"
+  StrCpy $3 $1 $2
+  StrCpy $4 $1 "" $2
+  StrLen $4 $4
+  ${If} $3 != "${PACKAGE_NAME}_"
+  ${OrIf} $4 <> 13   ; the publisher's hash
+    StrCpy $0 "no family of ours was recorded"
+    Return
+  ${EndIf}
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", w r1)'
+  StrCpy $R1 "$$found = @(Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY }); if ($$found.Count -eq 0) { exit 3 }; $$found | Remove-AppxPackage"
+  Call ${un}RunPackageCommand
+FunctionEnd
+
 !macroend
 !ifdef PACKAGE
   !insertmacro DV_PACKAGE_SHARED ""
@@ -1529,6 +1546,22 @@ Function RegisterPackage
       ${If} ${Errors}
         StrCpy $0 "the package could not be written"
       ${Else}
+        ; An earlier install's package of another family (signed with a certificate of another
+        ; subject) would stay registered beside this one, a second "Dirvane" in the menu and a
+        ; second claim on our class: it goes first.
+        ClearErrors
+        ReadRegStr $1 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+        ${IfNot} ${Errors}
+        ${AndIf} $1 != "${PACKAGE_FAMILY}"
+          Call RemovePackageFamily
+          ${If} $0 == ""
+          ${OrIf} $0 == "PowerShell: 3"
+            DeleteRegValue SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+          ${Else}
+            DetailPrint "The earlier Windows 11 menu package $1 could not be removed ($0)"
+            System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: earlier package not removed: $0")'
+          ${EndIf}
+        ${EndIf}
         System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", w "$ToolDir\Dirvane.msix")'
         System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", w "$INSTDIR")'
         StrCpy $R1 "Add-AppxPackage -Path $$env:DIRVANE_PACKAGE -ExternalLocation $$env:DIRVANE_EXTERNAL_LOCATION -ForceUpdateFromAnyVersion | Out-Null"
@@ -1810,20 +1843,10 @@ Function un.RemovePackage
   Push $1
   Call un.RunsAsAnotherAccount   ; changes $1 among others
   Pop $1
-  StrLen $2 "${PACKAGE_NAME}_"
-  StrCpy $3 $1 $2
-  StrCpy $4 $1 "" $2
-  StrLen $4 $4
-  ${If} $3 != "${PACKAGE_NAME}_"
-  ${OrIf} $4 <> 13   ; the publisher's hash
-    StrCpy $0 "no family of ours was recorded"
-  ${ElseIf} $0 = 1
+  ${If} $0 = 1
     StrCpy $0 "it is registered for the desktop's account, and this uninstaller runs as another"
   ${Else}
-    System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", w r1)'
-    ; Exit code 3: nothing of that family is registered for this account (nothing was removed).
-    StrCpy $R1 "$$found = @(Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY }); if ($$found.Count -eq 0) { exit 3 }; $$found | Remove-AppxPackage"
-    Call un.RunPackageCommand
+    Call un.RemovePackageFamily
   ${EndIf}
   ${If} $0 == ""
     DetailPrint "Removed the Windows 11 menu's package"

@@ -1010,28 +1010,40 @@ TEST_F(Installer, ThePackageStepGivesPowerShellNothingOfTheUsersAndRemovesOnlyTh
     EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage"), family);
     EXPECT_EQ(family.size(), 30u) << Narrow(family);  // "Ostrelan.Dirvane_" and 13 letters of the publisher's hash
     EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
-    // Installed again, with another package's family in the record: the uninstaller runs nothing.
+    // Installed again over the record of an earlier package of ours from another publisher certificate:
+    // that family is removed first. Then, with another package's family in the record, the uninstaller
+    // runs nothing.
+    const std::wstring earlier = L"Ostrelan.Dirvane_0123456789abc";
+    SetRecordedPackage(earlier);
     ASSERT_EQ(RunTree(Quote(setup) + L" /S /CURRENTUSER"), 0u);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage"), family);
     SetRecordedPackage(L"Other.Package_0123456789abc");
-    const std::string beforeForeign = ReadBytes(seen);
     EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
     const std::string bytes = ReadBytes(seen);
     ::DeleteFileW(seen.c_str());
     const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
     SCOPED_TRACE(Narrow(text));
-    EXPECT_EQ(bytes.size(), beforeForeign.size()) << "the uninstaller ran PowerShell for a family it did not record";
-    const std::wstring install = text.substr(0, text.find(L"command=", 1));
-    const std::wstring removal = text.substr(install.size(), text.find(L"command=", install.size() + 1) - install.size());
-    for (const std::wstring& call : {install, removal}) {
+    std::vector<std::wstring> calls;
+    for (size_t at = text.find(L"command="); at != std::wstring::npos;) {
+        const size_t next = text.find(L"command=", at + 1);
+        calls.push_back(text.substr(at, next == std::wstring::npos ? std::wstring::npos : next - at));
+        at = next;
+    }
+    ASSERT_EQ(calls.size(), 4u) << "add, remove, remove the earlier family, add; nothing for another package";
+    for (const std::wstring& call : calls) {
         for (const wchar_t* expected : {L"-NoProfile", L"-NonInteractive", L"-ExecutionPolicy Bypass",
                                         L"$PSModuleAutoloadingPreference='None'", L"COR_PROFILER_PATH=<unset>",
                                         L"COMPlus_AltJitName=<unset>", L"DOTNET_STARTUP_HOOKS=<unset>"})
             EXPECT_NE(call.find(expected), std::wstring::npos) << Narrow(expected);
         EXPECT_EQ(call.find(L"planted"), std::wstring::npos);
     }
-    EXPECT_NE(install.find(L"Add-AppxPackage"), std::wstring::npos);
-    EXPECT_NE(install.find(L"package=present"), std::wstring::npos);
-    EXPECT_NE(install.find(L"DIRVANE_EXTERNAL_LOCATION=" + UserInstallDir() + L"\n"), std::wstring::npos);
-    EXPECT_NE(removal.find(L"Remove-AppxPackage"), std::wstring::npos);
-    EXPECT_NE(removal.find(L"DIRVANE_PACKAGE_FAMILY=" + family + L"\n"), std::wstring::npos);
+    for (size_t add : {0, 3}) {
+        EXPECT_NE(calls[add].find(L"Add-AppxPackage"), std::wstring::npos);
+        EXPECT_NE(calls[add].find(L"package=present"), std::wstring::npos);
+        EXPECT_NE(calls[add].find(L"DIRVANE_EXTERNAL_LOCATION=" + UserInstallDir() + L"\n"), std::wstring::npos);
+    }
+    for (const auto& [remove, removed] : {std::pair<size_t, std::wstring>{1, family}, {2, earlier}}) {
+        EXPECT_NE(calls[remove].find(L"Remove-AppxPackage"), std::wstring::npos);
+        EXPECT_NE(calls[remove].find(L"DIRVANE_PACKAGE_FAMILY=" + removed + L"\n"), std::wstring::npos);
+    }
 }

@@ -43,6 +43,7 @@ SetCompressor /SOLID lzma
 !include nsDialogs.nsh
 !include WinMessages.nsh
 !include StrFunc.nsh
+!include WinVer.nsh
 ${StrStr}
 ${StrRep}
 
@@ -59,6 +60,22 @@ ${StrRep}
 ; The 64-bit regsvr32: only a 64-bit process can load the DLL. /n /i:user or /i:machine calls the
 ; DLL's DllInstall, which writes that store of classes only.
 !define REGSVR32 "$SYSDIR\regsvr32.exe"
+
+; The Windows 11 package (PACKAGE, given to makensis only when it is signed: Windows registers no
+; other). Windows' own PowerShell registers and removes it; the outcome is noted in the uninstall
+; entry: "WindowsMenu" (a line for people) and "WindowsMenuPackage" (the family name of the package
+; registered, to be removed). The family name (name and a hash of the publisher) is what tells our
+; package from another publisher's of the same name; the package's build writes it next to it.
+!define PACKAGE_NAME "Ostrelan.Dirvane"
+!ifdef PACKAGE
+  !define /file PACKAGE_FAMILY "${PACKAGE}.family"
+!endif
+!ifndef POWERSHELL   ; a test build names a stand-in that notes what it was given
+  !define POWERSHELL "$SYSDIR\WindowsPowerShell\v1.0\powershell.exe"
+!endif
+!define PACKAGE_DONE "DIRVANE-PACKAGE-DONE"   ; the command's last line when it succeeded
+; Windows 11: build 22000 and later.
+!define WINDOWS_11_BUILD 22000
 
 ; Exit codes of the setup (the uninstaller uses 0, 2, 5, 6 and 7).
 !define EXIT_CANCELLED 1        ; cancelled, another setup is running, or not 64-bit Windows
@@ -581,6 +598,233 @@ FunctionEnd
 !insertmacro DV_SHARED ""
 !insertmacro DV_SHARED "un."
 
+; Sets the environment variable ${name} to ${value} for the programs this process starts, and
+; pushes what puts it back (a copy of its old value, whatever its length, and its name) for
+; DV_RESTORE_ENV. Uses $4 and $5.
+!macro DV_PIN_ENV name value
+  System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p 0, i 0) i .r5'
+  StrCpy $4 0
+  ${If} $5 <> 0
+    IntOp $5 $5 * 2
+    System::Alloc $5
+    Pop $4
+    IntOp $5 $5 / 2
+    System::Call 'kernel32::GetEnvironmentVariableW(w "${name}", p r4, i r5)'
+  ${EndIf}
+  Push $4
+  Push "${name}"
+  System::Call 'kernel32::SetEnvironmentVariableW(w "${name}", w "${value}")'
+!macroend
+
+; Puts back every variable pinned since the mark "|pins|" was pushed. Uses $4 and $5.
+!macro DV_RESTORE_ENV
+  ${Do}
+    Pop $4
+    ${IfThen} $4 == "|pins|" ${|} ${Break} ${|}
+    Pop $5
+    System::Call 'kernel32::SetEnvironmentVariableW(w r4, p r5)'
+    ${IfThen} $5 P<> 0 ${|} System::Free $5 ${|}
+  ${Loop}
+!macroend
+
+; Shared by the uninstaller and a setup that carries the package.
+!macro DV_PACKAGE_SHARED un
+; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
+; as, or to "" when it cannot be read.
+Function ${un}ProcessAccount
+  StrCpy $R0 ""
+  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
+  ${If} $9 = 0
+    Return
+  ${EndIf}
+  System::Alloc 512
+  Pop $R3
+  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
+  ${If} $8 <> 0
+    System::Call '*$R3(p .R4)'
+    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
+    ${If} $8 <> 0
+      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
+      System::Call 'kernel32::LocalFree(p R5)'
+    ${EndIf}
+  ${EndIf}
+  System::Free $R3
+  System::Call 'kernel32::CloseHandle(p R2)'
+FunctionEnd
+
+; Sets $0 to 1 when this program runs as another account than the user's desktop (an
+; administrator's, entered over the shoulder): that account's bookmarks and packages are not the user's.
+Function ${un}RunsAsAnotherAccount
+  StrCpy $0 0
+  System::Call 'kernel32::GetCurrentProcess() p .R1'
+  Call ${un}ProcessAccount
+  StrCpy $R6 $R0
+  Call ${un}OpenShellProcess
+  ${If} $R1 P= 0
+    Return
+  ${EndIf}
+  Call ${un}ProcessAccount
+  System::Call 'kernel32::CloseHandle(p R1)'
+  ${If} $R0 != ""
+  ${AndIf} $R6 != ""
+  ${AndIf} $R0 != $R6
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+
+; Runs the PowerShell statements $R1 for the package and sets $0 to "" when they succeeded, else to
+; why not. With administrator rights PowerShell must load nothing that the user's programs can
+; change: no profile, no module found by name (the user's own module folder comes first on its search
+; path, and a module planted there would run with those rights), only the Appx module of the system
+; folder, named by its full path. Paths reach it through its environment (DIRVANE_PACKAGE,
+; DIRVANE_EXTERNAL_LOCATION), never inside the command, so that no folder name can end or change it.
+; Exit code 0 alone proves nothing (Wine's powershell.exe is a stub that exits 0): the statements
+; must have run to their last line, which prints ${PACKAGE_DONE}.
+; .NET programs, PowerShell among them, load what some environment variables name: a profiler
+; (COR_PROFILER_PATH), another compiler (COMPlus_AltJitName), ... An elevated program's environment
+; comes from the user's registry, which the user's programs can write: every COR_*, COMPlus_*,
+; CORECLR_* and DOTNET_* variable goes before PowerShell starts. (Names compare without case, as
+; Windows compares them.)
+Function ${un}ClearRuntimeHooks
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  System::Call 'kernel32::GetEnvironmentStringsW() p .r1'
+  StrCpy $2 $1
+  ${DoWhile} $1 P<> 0
+    System::Call 'kernel32::lstrlenW(p r2) i .r3'
+    ${IfThen} $3 = 0 ${|} ${Break} ${|}
+    System::Call 'kernel32::lstrcpynW(w .r4, p r2, i ${NSIS_MAX_STRLEN})'
+    IntOp $3 $3 + 1
+    IntOp $3 $3 * 2
+    System::Int64Op $2 + $3
+    Pop $2
+    StrCpy $3 0
+    StrCpy $5 $4 4
+    ${IfThen} $5 == "COR_" ${|} StrCpy $3 1 ${|}
+    StrCpy $5 $4 7
+    ${IfThen} $5 == "DOTNET_" ${|} StrCpy $3 1 ${|}
+    StrCpy $5 $4 8
+    ${If} $5 == "COMPlus_"
+    ${OrIf} $5 == "CORECLR_"
+      StrCpy $3 1
+    ${EndIf}
+    ${If} $3 = 1
+      StrCpy $3 0
+      ${Do}
+        StrCpy $5 $4 1 $3
+        ${IfThen} $5 == "=" ${|} ${Break} ${|}
+        ${IfThen} $5 == "" ${|} ${Break} ${|}
+        IntOp $3 $3 + 1
+      ${Loop}
+      StrCpy $5 $4 $3
+      System::Call 'kernel32::SetEnvironmentVariableW(w r5, p 0)'
+    ${EndIf}
+  ${Loop}
+  ${If} $1 P<> 0
+    System::Call 'kernel32::FreeEnvironmentStringsW(p r1)'
+  ${EndIf}
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+Function ${un}RunPackageCommand
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Call ${un}ClearRuntimeHooks
+  ; The variables that name the system's folders, pinned to the folders Windows reports, and put
+  ; back afterwards (an Explorer started again inherits them). Windows expands them in the paths of
+  ; many DLLs and COM servers that PowerShell loads (%SystemRoot%\system32\..., a scanner under
+  ; %ProgramFiles%, ...): left as the user's registry may set them, they would load the user's DLLs.
+  ; PATH: the user's part (one of its folders, WindowsApps, is the user's) would be searched for any
+  ; DLL loaded by name that Windows lacks. PSModulePath: the system's module folder alone.
+  Push "|pins|"
+  StrCpy $2 $WINDIR 2
+  !insertmacro DV_PIN_ENV SystemDrive $2
+  !insertmacro DV_PIN_ENV SystemRoot $WINDIR
+  !insertmacro DV_PIN_ENV windir $WINDIR
+  !insertmacro DV_PIN_ENV ComSpec "$SYSDIR\cmd.exe"
+  !insertmacro DV_PIN_ENV ProgramFiles $PROGRAMFILES64
+  !insertmacro DV_PIN_ENV ProgramW6432 $PROGRAMFILES64
+  !insertmacro DV_PIN_ENV "ProgramFiles(x86)" $PROGRAMFILES32
+  !insertmacro DV_PIN_ENV CommonProgramFiles $COMMONFILES64
+  !insertmacro DV_PIN_ENV CommonProgramW6432 $COMMONFILES64
+  !insertmacro DV_PIN_ENV "CommonProgramFiles(x86)" $COMMONFILES32
+  System::Call 'shell32::SHGetFolderPathW(p 0, i 0x23, p 0, i 0, w .r2) i .r5'   ; CSIDL_COMMON_APPDATA
+  ${If} $5 = 0
+    !insertmacro DV_PIN_ENV ProgramData $2
+    !insertmacro DV_PIN_ENV ALLUSERSPROFILE $2
+  ${EndIf}
+  !insertmacro DV_PIN_ENV PATH "$SYSDIR;$WINDIR;$SYSDIR\Wbem;$SYSDIR\WindowsPowerShell\v1.0"
+  !insertmacro DV_PIN_ENV PSModulePath "$SYSDIR\WindowsPowerShell\v1.0\Modules"
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
+  SetOutPath $SYSDIR
+  ; -ExecutionPolicy Bypass: the user's own policy (HKCU, or PSExecutionPolicyPreference) could
+  ; otherwise make the system's Appx module refuse to load, or ask, unseen, until the time limit.
+  nsExec::ExecToStack /TIMEOUT=300000 `"${POWERSHELL}" -NoLogo -NoProfile -NonInteractive -ExecutionPolicy Bypass -Command "$$ErrorActionPreference='Stop'; $$ProgressPreference='SilentlyContinue'; $$WarningPreference='SilentlyContinue'; $$PSModuleAutoloadingPreference='None'; Import-Module $$env:DIRVANE_APPX_MODULE; $R1; '${PACKAGE_DONE}'"`
+  Pop $1   ; exit code, "error" or "timeout"
+  Pop $2   ; what it printed
+  ${Do}
+    StrCpy $0 $2 1 -1
+    ${If} $0 == "$\r"
+    ${OrIf} $0 == "$\n"
+      StrCpy $2 $2 -1
+    ${Else}
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  StrLen $0 "${PACKAGE_DONE}"
+  StrCpy $2 $2 "" -$0
+  ${If} $1 == "0"
+  ${AndIf} $2 == "${PACKAGE_DONE}"
+    StrCpy $0 ""
+  ${Else}
+    StrCpy $0 "PowerShell: $1"
+    System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: package command failed: $1")'
+  ${EndIf}
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", p 0)'
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
+  !insertmacro DV_RESTORE_ENV
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Removes the package of the family $1 for this account, when $1 is a family of ours; sets $0 as
+; RunPackageCommand does ("PowerShell: 3": nothing of that family is registered for this account).
+Function ${un}RemovePackageFamily
+  StrLen $2 "${PACKAGE_NAME}_"
+  StrCpy $3 $1 $2
+  StrCpy $4 $1 "" $2
+  StrLen $4 $4
+  ${If} $3 != "${PACKAGE_NAME}_"
+  ${OrIf} $4 <> 13   ; the publisher's hash
+    StrCpy $0 "no family of ours was recorded"
+    Return
+  ${EndIf}
+  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", w r1)'
+  StrCpy $R1 "$$found = @(Get-AppxPackage -Name '${PACKAGE_NAME}' | Where-Object { $$_.PackageFamilyName -eq $$env:DIRVANE_PACKAGE_FAMILY }); if ($$found.Count -eq 0) { exit 3 }; $$found | Remove-AppxPackage"
+  Call ${un}RunPackageCommand
+FunctionEnd
+
+!macroend
+!ifdef PACKAGE
+  !insertmacro DV_PACKAGE_SHARED ""
+!endif
+!insertmacro DV_PACKAGE_SHARED "un."
+
 ; ---------------------------------------------------------------------------------------------
 ; Installer
 
@@ -971,6 +1215,7 @@ Function RemoveToolDir
     Delete "$ToolDir\holders.txt"
     Delete "$ToolDir\explorer.txt"
     Delete "$ToolDir\moved.ini"
+    Delete "$ToolDir\Dirvane.msix"
     RMDir "$ToolDir"
   ${EndIf}
   StrCpy $ToolDir ""
@@ -1279,6 +1524,66 @@ FunctionEnd
   StrCpy $Written "$Written|${name}|"
 !macroend
 
+; The Windows 11 first-level menu: registers the package that this setup carries with the installed
+; files as its external location, for the account that installs (the package names the folder; the
+; user's own registration is the only kind Windows offers without provisioning the machine). Without
+; it the classic menu does everything: it is never a reason to fail the install. The outcome is noted
+; in the uninstall entry and the details.
+Function RegisterPackage
+!ifndef PACKAGE
+  StrCpy $0 "classic menu only: this setup carries no signed package"
+!else
+  ${If} ${AtLeastBuild} ${WINDOWS_11_BUILD}
+    Call RunsAsAnotherAccount
+    Call PrepareToolDir
+    ${If} $0 = 1
+      StrCpy $0 "classic menu only: Setup runs as another account than the desktop's"
+    ${ElseIf} $ToolDir == ""
+      StrCpy $0 "classic menu only: no private folder for the package"
+    ${Else}
+      ClearErrors
+      File "/oname=$ToolDir\Dirvane.msix" "${PACKAGE}"
+      ${If} ${Errors}
+        StrCpy $0 "the package could not be written"
+      ${Else}
+        ; An earlier install's package of another family (signed with a certificate of another
+        ; subject) would stay registered beside this one, a second "Dirvane" in the menu and a
+        ; second claim on our class: it goes first.
+        ClearErrors
+        ReadRegStr $1 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+        ${IfNot} ${Errors}
+        ${AndIf} $1 != "${PACKAGE_FAMILY}"
+          Call RemovePackageFamily
+          ${If} $0 == ""
+          ${OrIf} $0 == "PowerShell: 3"
+            DeleteRegValue SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+          ${Else}
+            DetailPrint "The earlier Windows 11 menu package $1 could not be removed ($0)"
+            System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: earlier package not removed: $0")'
+          ${EndIf}
+        ${EndIf}
+        System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", w "$ToolDir\Dirvane.msix")'
+        System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", w "$INSTDIR")'
+        StrCpy $R1 "Add-AppxPackage -Path $$env:DIRVANE_PACKAGE -ExternalLocation $$env:DIRVANE_EXTERNAL_LOCATION -ForceUpdateFromAnyVersion | Out-Null"
+        Call RunPackageCommand
+      ${EndIf}
+      Delete "$ToolDir\Dirvane.msix"
+      ${If} $0 == ""
+        WriteRegStr SHCTX "${UNINST_KEY}" "WindowsMenuPackage" "${PACKAGE_FAMILY}"
+        StrCpy $0 "Windows 11 menu: package ${PACKAGE_NAME} registered"
+      ${Else}
+        StrCpy $0 "classic menu only: the package could not be registered ($0)"
+      ${EndIf}
+    ${EndIf}
+  ${Else}
+    StrCpy $0 "classic menu only: Windows before Windows 11"
+  ${EndIf}
+!endif
+  DetailPrint "$0"
+  WriteRegStr SHCTX "${UNINST_KEY}" "WindowsMenu" "$0"
+  ClearErrors
+FunctionEnd
+
 Section "Dirvane" SecMain
   SectionIn RO
   SetRegView 64
@@ -1367,6 +1672,7 @@ Section "Dirvane" SecMain
   WriteRegDWORD SHCTX "${UNINST_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD SHCTX "${UNINST_KEY}" "EstimatedSize" "$0"
+  Call RegisterPackage
 
   ${If} $RestartExplorer == 1
     Call RestartExplorer
@@ -1526,46 +1832,29 @@ Function un.HandOver
   Quit
 FunctionEnd
 
-; Sets $R0 to the security identifier (as text) of the account that the process handle $R1 runs
-; as, or to "" when it cannot be read.
-Function un.ProcessAccount
-  StrCpy $R0 ""
-  System::Call 'advapi32::OpenProcessToken(p R1, i 8, *p .R2) i .r9'  ; TOKEN_QUERY
-  ${If} $9 = 0
+; Removes the Windows 11 menu's package when the install registered it, for this account: only
+; the package of the family the install recorded, never another publisher's of the same name.
+Function un.RemovePackage
+  ClearErrors
+  ReadRegStr $1 SHCTX "${UNINST_KEY}" "WindowsMenuPackage"
+  ${If} ${Errors}
     Return
   ${EndIf}
-  System::Alloc 512
-  Pop $R3
-  System::Call 'advapi32::GetTokenInformation(p R2, i 1, p R3, i 512, *i .r9) i .r8'  ; TokenUser
-  ${If} $8 <> 0
-    System::Call '*$R3(p .R4)'
-    System::Call 'advapi32::ConvertSidToStringSidW(p R4, *p .R5) i .r8'
-    ${If} $8 <> 0
-      System::Call 'kernel32::lstrcpynW(w .R0, p R5, i ${NSIS_MAX_STRLEN})'
-      System::Call 'kernel32::LocalFree(p R5)'
-    ${EndIf}
+  Push $1
+  Call un.RunsAsAnotherAccount   ; changes $1 among others
+  Pop $1
+  ${If} $0 = 1
+    StrCpy $0 "it is registered for the desktop's account, and this uninstaller runs as another"
+  ${Else}
+    Call un.RemovePackageFamily
   ${EndIf}
-  System::Free $R3
-  System::Call 'kernel32::CloseHandle(p R2)'
-FunctionEnd
-
-; Sets $0 to 1 when the uninstaller runs as another account than the user's desktop (an
-; administrator's, entered over the shoulder): that account's bookmarks are not the user's.
-Function un.RunsAsAnotherAccount
-  StrCpy $0 0
-  System::Call 'kernel32::GetCurrentProcess() p .R1'
-  Call un.ProcessAccount
-  StrCpy $R6 $R0
-  Call un.OpenShellProcess
-  ${If} $R1 P= 0
-    Return
-  ${EndIf}
-  Call un.ProcessAccount
-  System::Call 'kernel32::CloseHandle(p R1)'
-  ${If} $R0 != ""
-  ${AndIf} $R6 != ""
-  ${AndIf} $R0 != $R6
-    StrCpy $0 1
+  ${If} $0 == ""
+    DetailPrint "Removed the Windows 11 menu's package"
+  ${ElseIf} $0 == "PowerShell: 3"
+    DetailPrint "The Windows 11 menu's package is not registered for this account: nothing to remove"
+  ${Else}
+    DetailPrint "The Windows 11 menu's package could not be removed ($0)"
+    System::Call 'kernel32::OutputDebugStringW(w "Dirvane Setup: package not removed: $0")'
   ${EndIf}
 FunctionEnd
 
@@ -1588,6 +1877,7 @@ Section "Uninstall"
       StrCpy $RemoveData 1
   ${EndIf}
 
+  Call un.RemovePackage
   DetailPrint "Unregistering Dirvane.dll"
   StrCpy $0 1
   ${If} ${FileExists} "$INSTDIR\Dirvane.dll"

@@ -8,6 +8,10 @@
 //   installer_helper.exe probe-user <output file>
 //       the same through the user's own classes (HKCU\Software\Classes), activated the way COM
 //       activates an in-process server: Wine's COM reads the machine's classes only.
+//   installer_helper.exe -NoLogo ...
+//       stands in for powershell.exe: appends its command line and the environment variables the
+//       package step controls to powershell-seen.txt beside itself (UTF-16), then prints the line
+//       that a successful package command ends with.
 // Exit codes: 0 done, 2 usage, 3 COM activation failed, 4 no Dirvane.dll loaded, 5 other failure.
 #include "common/product_ids.h"
 #include "common/handles.h"
@@ -77,6 +81,35 @@ int ProbeUserClasses(const wchar_t* output) {
     return WriteLoadedPath(output);
 }
 
+std::wstring Variable(const wchar_t* name) {
+    wchar_t value[4096];
+    DWORD length = ::GetEnvironmentVariableW(name, value, ARRAYSIZE(value));
+    return length == 0 ? L"<unset>" : length >= ARRAYSIZE(value) ? L"<too long>" : std::wstring(value, length);
+}
+
+int StandInForPowerShell() {
+    wchar_t self[MAX_PATH * 2];
+    DWORD length = ::GetModuleFileNameW(nullptr, self, ARRAYSIZE(self));
+    if (length == 0 || length >= ARRAYSIZE(self)) return 5;
+    std::wstring log(self, wcsrchr(self, L'\\') + 1);
+    log += L"powershell-seen.txt";
+    std::wstring text = std::wstring(L"command=") + ::GetCommandLineW() + L"\n";
+    for (const wchar_t* name : {L"PATH", L"PSModulePath", L"SystemRoot", L"windir", L"ProgramFiles", L"ProgramData",
+                                L"COR_PROFILER_PATH", L"COMPlus_AltJitName", L"DOTNET_STARTUP_HOOKS",
+                                L"DIRVANE_EXTERNAL_LOCATION", L"DIRVANE_PACKAGE_FAMILY"})
+        text += std::wstring(name) + L"=" + Variable(name) + L"\n";
+    const std::wstring package = Variable(L"DIRVANE_PACKAGE");
+    text += std::wstring(L"package=") +
+            (::GetFileAttributesW(package.c_str()) == INVALID_FILE_ATTRIBUTES ? L"missing" : L"present") + L"\n";
+    dv::unique_hfile file(::CreateFileW(log.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    if (!file || !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size() * sizeof(wchar_t)), &written, nullptr))
+        return 5;
+    const char done[] = "DIRVANE-PACKAGE-DONE\r\n";
+    ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), done, sizeof done - 1, &written, nullptr);
+    return 0;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
@@ -84,7 +117,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LPWSTR* args = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (!args) return 2;
     int result = 2;
-    {
+    if (count > 1 && lstrcmpW(args[1], L"-NoLogo") == 0) {
+        result = StandInForPowerShell();
+    } else {
         dv::com_init com;
         if (count == 4 && lstrcmpW(args[1], L"hold") == 0) result = Hold(instance, args[2], args[3]);
         else if (count == 3 && lstrcmpW(args[1], L"probe") == 0) result = Probe(args[2]);

@@ -4,8 +4,10 @@
 #include "installer_support.h"
 #include "common/registry.h"
 #include <gtest/gtest.h>
+#include <shlwapi.h>
 #include <chrono>
 #include <memory>
+#include <utility>
 #include <vector>
 
 using namespace insttest;
@@ -898,3 +900,150 @@ TEST_F(Installer, TheAllUsersUninstallerTrustsOnlyWhatAdministratorsWrote) {
 }
 
 } // namespace
+
+// The Windows version a setup sees: Wine's name for one, set for that program alone, or else the
+// version in the machine's registry, set here to a Windows 11 build (Wine 8 has no name for one).
+class SeenWindowsVersion {
+public:
+    SeenWindowsVersion(const std::wstring& setup, const wchar_t* wineName, const wchar_t* build)
+        : appDefaults_(L"Software\\Wine\\AppDefaults\\" + setup.substr(setup.rfind(L'\\') + 1)) {
+        for (const wchar_t* name : {L"CurrentVersion", L"CurrentBuildNumber"})
+            saved_.emplace_back(name, RegText(HKEY_LOCAL_MACHINE, kVersionKey, name));
+        if (build) {
+            Write(HKEY_LOCAL_MACHINE, kVersionKey, L"CurrentVersion", L"10.0");
+            Write(HKEY_LOCAL_MACHINE, kVersionKey, L"CurrentBuildNumber", build);
+        }
+        if (wineName) Write(HKEY_CURRENT_USER, appDefaults_.c_str(), L"Version", wineName);
+    }
+    ~SeenWindowsVersion() {
+        for (const auto& [name, value] : saved_) Write(HKEY_LOCAL_MACHINE, kVersionKey, name, value.c_str());
+        ::SHDeleteKeyW(HKEY_CURRENT_USER, appDefaults_.c_str());
+    }
+private:
+    static constexpr wchar_t kVersionKey[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion";
+    static void Write(HKEY root, const wchar_t* path, const wchar_t* name, const wchar_t* value) {
+        EXPECT_EQ(::SHSetValueW(root, path, name, REG_SZ, value, static_cast<DWORD>((wcslen(value) + 1) * 2)), 0)
+            << Narrow(path);
+    }
+    std::wstring appDefaults_;
+    std::vector<std::pair<const wchar_t*, std::wstring>> saved_;
+};
+
+// The family name of the test package (the build writes it beside the package), as the setup records it.
+std::wstring TestPackageFamily() {
+    const char* packageSetup = std::getenv("DIRVANE_PACKAGE_SETUP");
+    if (!packageSetup) return L"<DIRVANE_PACKAGE_SETUP names no setup>";
+    std::wstring path = dvtest::WinPathFromUnix(packageSetup);
+    std::string text = ReadBytes(path.substr(0, path.rfind(L'\\')) + L"\\Dirvane-Package-test.msix.family");
+    return std::wstring(text.begin(), text.end());
+}
+
+void SetRecordedPackage(const std::wstring& family) {
+    EXPECT_EQ(::SHSetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", REG_SZ, family.c_str(),
+                            static_cast<DWORD>((family.size() + 1) * sizeof(wchar_t))), 0);
+}
+
+// The Windows 11 package step runs only on Windows 11, and only from a setup that carries a signed
+// package. Wine has no package manager (its powershell.exe does nothing): the step fails there, and
+// the install succeeds with the classic menu, as it must wherever the package cannot be registered.
+TEST_F(Installer, TheWindows11PackageStepRunsOnlyOnWindows11AndNeverFailsTheInstall) {
+    const char* packageSetup = std::getenv("DIRVANE_PACKAGE_SETUP");
+    ASSERT_TRUE(packageSetup) << "DIRVANE_PACKAGE_SETUP names no setup";
+    const std::wstring signedSetup = dvtest::WinPathFromUnix(packageSetup);
+    ASSERT_TRUE(Exists(signedSetup)) << Narrow(signedSetup);
+    const std::wstring family = TestPackageFamily();
+    struct Case {
+        std::wstring setup;
+        const wchar_t* wineName;
+        const wchar_t* build;
+        const wchar_t* outcome;
+    } cases[] = {
+        {signedSetup, L"win10", nullptr, L"classic menu only: Windows before Windows 11"},
+        {signedSetup, nullptr, L"22000", L"classic menu only: the package could not be registered (PowerShell: 0)"},
+        {SetupPath(), nullptr, L"22000", L"classic menu only: this setup carries no signed package"},
+    };
+    const std::wstring userClass = std::wstring(L"Software\\Classes\\CLSID\\") + kClsidText + L"\\InprocServer32";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(Narrow(c.setup + L" " + c.outcome));
+        SeenWindowsVersion version(c.setup, c.wineName, c.build);
+        ASSERT_EQ(RunTree(Quote(c.setup) + L" /S /CURRENTUSER"), 0u);
+        EXPECT_EQ(RegText(HKEY_CURRENT_USER, userClass, L""), UserInstallDir() + L"\\Dirvane.dll");
+        EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenu"), c.outcome);
+        EXPECT_NE(::SHGetValueW(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage", nullptr, nullptr, nullptr), 0);
+        // Had the package been registered, the uninstaller removes it; failing to (as here), it
+        // still uninstalls.
+        SetRecordedPackage(family);
+        EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+        EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kUninstallKey));
+        EXPECT_FALSE(Exists(UserInstallDir() + L"\\Dirvane.dll"));
+    }
+}
+
+// With a stand-in for PowerShell that succeeds: what the package step gives it (its switches, an
+// environment without the user's hooks into .NET and with the system's folders in the variables that
+// name them, on PATH and the module path, the paths, the package), that it records the family it registered, and that the uninstaller removes
+// only a family it recorded.
+TEST_F(Installer, ThePackageStepGivesPowerShellNothingOfTheUsersAndRemovesOnlyTheRecordedFamily) {
+    const char* standIn = std::getenv("DIRVANE_STAND_IN_SETUP");
+    ASSERT_TRUE(standIn) << "DIRVANE_STAND_IN_SETUP names no setup";
+    const std::wstring setup = dvtest::WinPathFromUnix(standIn);
+    const std::wstring seen = setup.substr(0, setup.rfind(L'\\')) + L"\\powershell-seen.txt";
+    const std::wstring family = TestPackageFamily();
+    ::DeleteFileW(seen.c_str());
+    SeenWindowsVersion version(setup, nullptr, L"22000");
+    struct Planted {
+        const wchar_t* name;
+        std::wstring saved;
+    } planted[] = {{L"PATH", {}}, {L"PSModulePath", {}}, {L"SystemRoot", {}}, {L"windir", {}}, {L"ProgramFiles", {}},
+                   {L"ProgramData", {}}, {L"COR_PROFILER_PATH", {}}, {L"COMPlus_AltJitName", {}},
+                   {L"DOTNET_STARTUP_HOOKS", {}}};
+    for (Planted& p : planted) {
+        wchar_t value[8192] = L"";
+        ::GetEnvironmentVariableW(p.name, value, ARRAYSIZE(value));
+        p.saved = value;
+        ::SetEnvironmentVariableW(p.name, (L"C:\\planted;" + p.saved).c_str());
+    }
+    const DWORD installed = RunTree(Quote(setup) + L" /S /CURRENTUSER");
+    for (const Planted& p : planted) ::SetEnvironmentVariableW(p.name, p.saved.empty() ? nullptr : p.saved.c_str());
+    ASSERT_EQ(installed, 0u);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenu"), L"Windows 11 menu: package Ostrelan.Dirvane registered");
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage"), family);
+    EXPECT_EQ(family.size(), 30u) << Narrow(family);  // "Ostrelan.Dirvane_" and 13 letters of the publisher's hash
+    EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    // Installed again over the record of an earlier package of ours from another publisher certificate:
+    // that family is removed first. Then, with another package's family in the record, the uninstaller
+    // runs nothing.
+    const std::wstring earlier = L"Ostrelan.Dirvane_0123456789abc";
+    SetRecordedPackage(earlier);
+    ASSERT_EQ(RunTree(Quote(setup) + L" /S /CURRENTUSER"), 0u);
+    EXPECT_EQ(RegText(HKEY_CURRENT_USER, kUninstallKey, L"WindowsMenuPackage"), family);
+    SetRecordedPackage(L"Other.Package_0123456789abc");
+    EXPECT_EQ(RunQuietUninstall(L"", HKEY_CURRENT_USER), 0u);
+    const std::string bytes = ReadBytes(seen);
+    ::DeleteFileW(seen.c_str());
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    SCOPED_TRACE(Narrow(text));
+    std::vector<std::wstring> calls;
+    for (size_t at = text.find(L"command="); at != std::wstring::npos;) {
+        const size_t next = text.find(L"command=", at + 1);
+        calls.push_back(text.substr(at, next == std::wstring::npos ? std::wstring::npos : next - at));
+        at = next;
+    }
+    ASSERT_EQ(calls.size(), 4u) << "add, remove, remove the earlier family, add; nothing for another package";
+    for (const std::wstring& call : calls) {
+        for (const wchar_t* expected : {L"-NoProfile", L"-NonInteractive", L"-ExecutionPolicy Bypass",
+                                        L"$PSModuleAutoloadingPreference='None'", L"COR_PROFILER_PATH=<unset>",
+                                        L"COMPlus_AltJitName=<unset>", L"DOTNET_STARTUP_HOOKS=<unset>"})
+            EXPECT_NE(call.find(expected), std::wstring::npos) << Narrow(expected);
+        EXPECT_EQ(call.find(L"planted"), std::wstring::npos);
+    }
+    for (size_t add : {0, 3}) {
+        EXPECT_NE(calls[add].find(L"Add-AppxPackage"), std::wstring::npos);
+        EXPECT_NE(calls[add].find(L"package=present"), std::wstring::npos);
+        EXPECT_NE(calls[add].find(L"DIRVANE_EXTERNAL_LOCATION=" + UserInstallDir() + L"\n"), std::wstring::npos);
+    }
+    for (const auto& [remove, removed] : {std::pair<size_t, std::wstring>{1, family}, {2, earlier}}) {
+        EXPECT_NE(calls[remove].find(L"Remove-AppxPackage"), std::wstring::npos);
+        EXPECT_NE(calls[remove].find(L"DIRVANE_PACKAGE_FAMILY=" + removed + L"\n"), std::wstring::npos);
+    }
+}

@@ -410,11 +410,12 @@ TEST_F(CommandCom, ABookmarkToAProgramStartsNothing) {
     }
 }
 
-// The fixed commands run the classic menu's code: Bookmark stores the selected folder.
+// The fixed commands run the classic menu's code: Bookmark stores the selected folder, whose name
+// is shown as it is ("&" included).
 TEST_F(CommandCom, BookmarkCommandStoresTheSelection) {
-    const std::wstring here = scratch_.MakeFolder(L"Here");
+    const std::wstring here = scratch_.MakeFolder(L"R&D");
     Tree tree(ItemArray({here}).get());
-    com_ptr<IExplorerCommand> bookmark = tree.Command(L"Bookmark \"Here\"");
+    com_ptr<IExplorerCommand> bookmark = tree.Command(L"Bookmark \"R&D\"");
     ASSERT_TRUE(bookmark);
     EXPECT_EQ(bookmark->Invoke(nullptr, nullptr), S_OK);
     BookmarkTreePtr stored = LoadBookmarkTree();

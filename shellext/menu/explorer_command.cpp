@@ -61,8 +61,9 @@ com_ptr<IShellBrowser> TopLevelBrowser(IUnknown* site) {
 class SiteHost final : public CommandHost {
 public:
     explicit SiteHost(IUnknown* site) : browser_(TopLevelBrowser(site)) {
-        if (browser_) browser_->GetWindow(&window_);
-        else if (site) ::IUnknown_GetWindow(site, &window_);
+        const HRESULT hr = browser_ ? browser_->GetWindow(&window_) : site ? ::IUnknown_GetWindow(site, &window_) : E_FAIL;
+        // What a failing site leaves behind is no window: as an owner it would make the questions fail.
+        if (FAILED(hr) || !::IsWindow(window_)) window_ = nullptr;
     }
     HWND OwnerWindow() override { return window_; }
     void JumpTo(const wchar_t* folder) override {
@@ -255,6 +256,7 @@ STDMETHODIMP CDirvaneExplorerCommand::GetState(IShellItemArray* items, BOOL, EXP
         return S_OK;
     }
     *state = ECS_HIDDEN;
+    stateAsked_ = true;
     try {
         BuildMenu(items);
     } catch (...) {
@@ -298,8 +300,9 @@ STDMETHODIMP CDirvaneExplorerCommand::EnumSubCommands(IEnumExplorerCommand** com
     if (!commands) return E_POINTER;
     *commands = nullptr;
     try {
-        // Asked without a state first: the folder the site shows.
-        if (IsTop() && !menu_) BuildMenu(nullptr);
+        // Asked without a state first: the folder the site shows. After a state, only its menu: a
+        // selection it refused must not turn into the window's folder for Bookmark or Ctrl+copy.
+        if (IsTop() && !menu_ && !stateAsked_) BuildMenu(nullptr);
         if (!menu_) return E_FAIL;
         const MenuModel& model = menu_->model;
         const MenuEntry* top = model.Find(EntryKind::Top);

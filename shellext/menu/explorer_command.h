@@ -58,6 +58,9 @@ private:
     void BuildMenu(IShellItemArray* items);
 
     std::shared_ptr<const CommandMenu> menu_;
+    // The top level's state was asked: its answer stands, a refused selection is not replaced by
+    // the folder the site shows.
+    bool stateAsked_ = false;
     UINT offset_ = kNoCommand;
     com_ptr<IUnknown> site_;
     std::unique_ptr<updater::CUpdater> updater_;  // the top level's background update check

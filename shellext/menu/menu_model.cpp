@@ -55,7 +55,11 @@ std::wstring Caption(const std::wstring& text) {
 
 // "Bookmark "name" + n more items" and its kin, cut to a caption by shortening the name rather
 // than losing the end of the text.
-std::wstring FormatCaption(UINT formatId, const wchar_t* name, int more) {
+std::wstring FormatCaption(UINT formatId, const wchar_t* folderName, int more) {
+    // A folder's name is shown as it is: an "&" in it ("R&D") is no accelerator.
+    std::wstring escaped;
+    for (const wchar_t* c = folderName; *c; ++c) escaped.append(*c == L'&' ? 2 : 1, *c);
+    const wchar_t* name = escaped.c_str();
     const std::wstring format = LoadResString(formatId);
     std::wstring text = FormatText(format.c_str(), name, more);
     if (text.size() >= kMaxText) {
@@ -64,6 +68,9 @@ std::wstring FormatCaption(UINT formatId, const wchar_t* name, int more) {
         if (excess < shortName.size()) {
             shortName.resize(shortName.size() - excess);
             if (!shortName.empty() && IS_HIGH_SURROGATE(shortName.back())) shortName.pop_back();
+            size_t ampersands = 0;  // a cut "&&" would leave an accelerator on the ellipsis
+            while (ampersands < shortName.size() && shortName[shortName.size() - 1 - ampersands] == L'&') ++ampersands;
+            if (ampersands % 2) shortName.pop_back();
             shortName += L'\x2026';
             text = FormatText(format.c_str(), shortName.c_str(), more);
         }

@@ -147,6 +147,16 @@ void BrowseInPlace(HWND browserWindow, const wchar_t* folder, TargetWindow owner
 
 void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept {
     if (!IsUsableFolder(folder)) return;
+    // "open" on a file starts it: a bookmark that names a program (a path too long for the trailing
+    // backslash that would stop it, or a stream of it) is never run.
+    wchar_t bare[kMaxText];
+    CopyText(bare, kMaxText, folder);
+    if (const size_t length = std::wcslen(bare); length > 3 && bare[length - 1] == L'\\') bare[length - 1] = 0;
+    const DWORD attributes = ::GetFileAttributesW(bare);
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DV_TRACE(L"not opened, no folder: %ls", folder);
+        return;
+    }
     const auto result = reinterpret_cast<INT_PTR>(::ShellExecuteW(owner, L"open", folder, nullptr, nullptr, SW_SHOWNORMAL));
     if (result <= 32) DV_TRACE(L"ShellExecuteW open of %ls failed: %ld", folder, static_cast<long>(result));
 }

@@ -145,6 +145,16 @@ public:
 };
 using RefusingBrowser = RefCountedUnknown<RefusingBrowserBase, false>;
 
+// A refusing browser whose GetWindow fails and leaves a stray handle behind.
+class StrayWindowBrowserBase : public RefusingBrowserBase {
+public:
+    STDMETHODIMP GetWindow(HWND* window) override {
+        *window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x7FFF0F10));
+        return E_FAIL;
+    }
+};
+using StrayWindowBrowser = RefCountedUnknown<StrayWindowBrowserBase, false>;
+
 // One right-click on the command tree: the top-level command asked for its state.
 struct Tree {
     com_ptr<IExplorerCommand> top;
@@ -295,12 +305,17 @@ TEST_F(CommandCom, HiddenWhereTheClassicMenuAddsNothing) {
     FakeItems empty, hostile;
     hostile.count = 0xFFFFFFFF;
     ::SHCreateItemFromParsingName(scratch_.path().c_str(), nullptr, IID_IShellItem, hostile.real.put_void());
-    Site siteWithoutBrowser;
+    Site siteWithoutBrowser, showingAFolder;
+    BrowserWindow explorer;
+    explorer.ShowSelection(scratch_.MakeFolder(L"Shown"), {});
+    showingAFolder.browser = explorer.browser();
     struct { const char* name; IShellItemArray* items; IUnknown* site; } const cases[] = {
         {"no items, no site", nullptr, nullptr},
         {"no items, a site without a browser", nullptr, &siteWithoutBrowser},
         {"no items", &empty, nullptr},
         {"an unreadable item", &hostile, nullptr},
+        // Not the window's folder instead: Bookmark or Ctrl+copy would act on it.
+        {"an unreadable item, a site showing a folder", &hostile, &showingAFolder},
     };
     for (const auto& c : cases) {
         Tree tree(c.items, c.site);
@@ -319,10 +334,12 @@ TEST_F(CommandCom, InvokingABookmark) {
     const std::wstring target = scratch_.MakeFolder(name.c_str()), source = scratch_.MakeFolder(L"Source");
     { Seed seed; seed.Add(target, L"Target"); }
     BrowserWindow explorer;
-    Site recording, refusing, siteWithoutBrowser;
+    Site recording, refusing, siteWithoutBrowser, stray;
     recording.browser = explorer.browser();
     RefusingBrowser refuser;
     refusing.browser = &refuser;
+    StrayWindowBrowser strayBrowser;
+    stray.browser = &strayBrowser;
     const struct {
         const char* name;
         IUnknown* site;
@@ -337,6 +354,7 @@ TEST_F(CommandCom, InvokingABookmark) {
         {"Ctrl, answered No", &recording, true, false, IDNO, true, false, false, false},
         {"Ctrl", &recording, true, false, IDYES, false, false, true, false},
         {"Ctrl+Shift", &recording, true, true, IDYES, false, false, false, true},
+        {"Ctrl, a browser without a window", &stray, true, false, IDYES, false, false, true, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -368,11 +386,36 @@ TEST_F(CommandCom, InvokingABookmark) {
     }
 }
 
-// The fixed commands run the classic menu's code: Bookmark stores the selected folder.
+// A bookmark that names a program (here a path too long for the trailing backslash that keeps the
+// shell from starting it) opens no window and starts nothing, with or without a site.
+TEST_F(CommandCom, ABookmarkToAProgramStartsNothing) {
+    const std::wstring marker = scratch_.path() + L"\\Started";
+    const size_t padding = 259 - scratch_.path().size() - 2 - wcslen(L"run.cmd");
+    ASSERT_LT(padding, 256u);
+    const std::wstring program = scratch_.MakeFile((std::wstring(padding, L'p') + L"\\run.cmd").c_str(),
+                                                   ("mkdir \"" + std::string(marker.begin(), marker.end()) + "\"\r\n").c_str());
+    ASSERT_EQ(program.size(), 259u);
+    { Seed seed; seed.Add(program, L"Program"); }
+    Site refusing;
+    RefusingBrowser refuser;
+    refusing.browser = &refuser;
+    for (IUnknown* site : {static_cast<IUnknown*>(nullptr), static_cast<IUnknown*>(&refusing)}) {
+        ::RemoveDirectoryW(marker.c_str());
+        Tree tree(ItemArray({scratch_.MakeFolder(L"Here")}).get(), site);
+        com_ptr<IExplorerCommand> bookmark = tree.Command(L"Program");
+        ASSERT_TRUE(bookmark);
+        EXPECT_EQ(bookmark->Invoke(nullptr, nullptr), S_OK);
+        EXPECT_FALSE(dvtest::WaitFor([&] { return ::PathIsDirectoryW(marker.c_str()) != FALSE; }, std::chrono::milliseconds(3000)))
+            << (site ? "a browser that refuses" : "no site");
+    }
+}
+
+// The fixed commands run the classic menu's code: Bookmark stores the selected folder, whose name
+// is shown as it is ("&" included).
 TEST_F(CommandCom, BookmarkCommandStoresTheSelection) {
-    const std::wstring here = scratch_.MakeFolder(L"Here");
+    const std::wstring here = scratch_.MakeFolder(L"R&D");
     Tree tree(ItemArray({here}).get());
-    com_ptr<IExplorerCommand> bookmark = tree.Command(L"Bookmark \"Here\"");
+    com_ptr<IExplorerCommand> bookmark = tree.Command(L"Bookmark \"R&D\"");
     ASSERT_TRUE(bookmark);
     EXPECT_EQ(bookmark->Invoke(nullptr, nullptr), S_OK);
     BookmarkTreePtr stored = LoadBookmarkTree();

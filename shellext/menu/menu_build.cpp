@@ -37,16 +37,13 @@ class ForegroundMemo {
 public:
     bool OffersCopyPaths() {
         HWND foreground = ::GetForegroundWindow();
-        // A closed window's handle value is given out again in time: its thread tells the two apart.
-        const DWORD thread = foreground ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
         {
             srw_exclusive hold(lock_);
-            if (foreground && foreground == window_ && thread == thread_) return offers_;
+            if (foreground && foreground == window_) return offers_;
         }
         const bool offers = WindowOffersCopyPaths(foreground);
         srw_exclusive hold(lock_);
         window_ = foreground;
-        thread_ = thread;
         offers_ = offers;
         return offers;
     }
@@ -54,7 +51,6 @@ public:
 private:
     SRWLOCK lock_ = SRWLOCK_INIT;
     HWND window_ = nullptr;
-    DWORD thread_ = 0;
     bool offers_ = true;
 };
 

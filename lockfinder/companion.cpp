@@ -2,6 +2,7 @@
 // runs it with the same command line and deletes it again.
 #include "tessaly.h"
 #include "common/handles.h"
+#include "system_dll.h"
 #include <shellapi.h>
 
 namespace tessaly {
@@ -49,7 +50,9 @@ void RunAndWait(const wchar_t* companionPath, const wchar_t* parameters) {
     info.lpFile = companionPath;
     info.lpParameters = parameters;
     info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info)) return;
+    static const auto shellExecuteEx =
+        SystemFunction<decltype(&::ShellExecuteExW)>(L"shell32.dll", "ShellExecuteExW");
+    if (!shellExecuteEx || !shellExecuteEx(&info)) return;
     dv::unique_handle process(info.hProcess);
     if (process) ::WaitForSingleObject(process.get(), INFINITE);
 }

@@ -1,8 +1,7 @@
 // The program entry: usage box, termination by identifier, or the search.
 #include "tessaly.h"
 #include "common/handles.h"
-#include <shellapi.h>
-#include <shlwapi.h>
+#include "system_dll.h"
 #include <cwchar>
 
 namespace tessaly {
@@ -24,9 +23,6 @@ const wchar_t kUsageText[] =
 
 namespace {
 
-DV_HANDLE_TRAITS(argv_traits, LPWSTR*, nullptr, ::LocalFree(h));
-using unique_argv = dv::unique_any<argv_traits>;
-
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
 
 } // namespace
@@ -43,6 +39,55 @@ const wchar_t* CommandLineTail(const wchar_t* commandLine) noexcept {
     }
     while (IsBlank(*p)) ++p;
     return p;
+}
+
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine) {
+    const wchar_t* s = commandLine ? commandLine : L"";
+    std::vector<std::wstring> args(1);
+    // The program name: up to its closing quote, or to the first blank; nothing is escaped in it.
+    if (*s == L'"') {
+        for (++s; *s && *s != L'"'; ++s) args[0] += *s;
+        if (*s) ++s;
+    } else {
+        for (; *s && !IsBlank(*s); ++s) args[0] += *s;
+    }
+    while (IsBlank(*s)) ++s;
+    if (!*s) return args;
+    args.emplace_back();
+    int quotes = 0;  // 1 inside quotes
+    size_t backslashes = 0;
+    while (*s) {
+        std::wstring& arg = args.back();
+        if (IsBlank(*s) && quotes == 0) {
+            backslashes = 0;
+            while (IsBlank(*s)) ++s;
+            if (*s) args.emplace_back();
+        } else if (*s == L'\\') {
+            arg += *s++;
+            ++backslashes;
+        } else if (*s == L'"') {
+            // 2n backslashes: n of them and a quote that opens or closes; 2n+1: n and a literal quote.
+            arg.resize(arg.size() - backslashes / 2 - (backslashes & 1));
+            if (backslashes & 1)
+                arg += L'"';
+            else
+                ++quotes;
+            ++s;
+            backslashes = 0;
+            // In a run of quotes every third one (counting an open quote) is a literal quote.
+            for (; *s == L'"'; ++s) {
+                if (++quotes == 3) {
+                    arg += L'"';
+                    quotes = 0;
+                }
+            }
+            if (quotes == 2) quotes = 0;
+        } else {
+            arg += *s++;
+            backslashes = 0;
+        }
+    }
+    return args;
 }
 
 std::wstring ToolDirectory() {
@@ -87,7 +132,7 @@ bool BuildSearchRequest(const wchar_t* mask, const wchar_t* output, const std::w
     FoldAZ(request.mask);
 
     // A bare file name goes into the tool directory; anything else is taken as given.
-    const bool bare = ::PathIsFileSpecW(output) != FALSE;
+    const bool bare = IsFileSpec(output);
     if (bare && toolDirectory.empty()) return false;
     const size_t directoryLength = bare ? toolDirectory.size() : 0;
     const size_t outputLength = wcslen(output);
@@ -100,12 +145,11 @@ bool BuildSearchRequest(const wchar_t* mask, const wchar_t* output, const std::w
 void Run(HINSTANCE instance, const wchar_t* commandLine) {
     const wchar_t* tail = CommandLineTail(commandLine);
     if (!*tail) {
-        ::MessageBoxW(nullptr, kUsageText, kUsageCaption, MB_ICONWARNING | MB_OK);
+        static const auto messageBox = SystemFunction<decltype(&::MessageBoxW)>(L"user32.dll", "MessageBoxW");
+        if (messageBox) messageBox(nullptr, kUsageText, kUsageCaption, MB_ICONWARNING | MB_OK);
         return;
     }
     const std::wstring toolDirectory = ToolDirectory();
-    int count = 0;
-    unique_argv argv(::CommandLineToArgvW(commandLine, &count));
 
     if (IsRunningUnderWow64()) {
         // The 64-bit build sees the modules of 32-bit and 64-bit processes alike: let it do the work.
@@ -116,14 +160,13 @@ void Run(HINSTANCE instance, const wchar_t* commandLine) {
         ::DeleteFileW(companion.c_str());
         return;
     }
-    if (!argv) return;
-    LPWSTR* args = argv.get();
-    if (count == 2) {
+    const std::vector<std::wstring> args = SplitCommandLine(commandLine);
+    if (args.size() == 2) {
         DWORD processId = 0;
-        if (ParseProcessId(args[1], processId)) TerminateById(processId);
-    } else if (count == 3) {
+        if (ParseProcessId(args[1].c_str(), processId)) TerminateById(processId);
+    } else if (args.size() == 3) {
         SearchRequest request;
-        if (!BuildSearchRequest(args[1], args[2], toolDirectory, request)) return;
+        if (!BuildSearchRequest(args[1].c_str(), args[2].c_str(), toolDirectory, request)) return;
         ::DeleteFileW(request.outputPath);
         EnumerateModules(AppendMatchingRecord, &request, ModuleMatchesRequest);
     }

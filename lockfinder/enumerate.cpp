@@ -1,10 +1,10 @@
 // The search engine: every process, its executable and title, and every module it has loaded.
 #include "tessaly.h"
 #include "common/handles.h"
+#include "system_dll.h"
 #include <psapi.h>
 #include <cwchar>
 #include <memory>
-#include <type_traits>
 #include <unordered_map>
 
 namespace tessaly {
@@ -31,11 +31,7 @@ const Psapi& BindPsapi() {
     static Psapi api;
     if (api.Bound()) return api;
     // Kept loaded for the life of the process: the bound pointers stay valid.
-    HMODULE psapi = ::LoadLibraryW(L"psapi.dll");
-    if (!psapi) return api;
-    auto bind = [psapi](auto& slot, const char* name) {
-        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(::GetProcAddress(psapi, name));
-    };
+    auto bind = [](auto& slot, const char* name) { BindSystemFunction(slot, L"psapi.dll", name); };
     bind(api.enumProcesses, "EnumProcesses");
     bind(api.enumProcessModules, "EnumProcessModules");
     bind(api.getModuleFileNameEx, "GetModuleFileNameExW");
@@ -55,6 +51,38 @@ bool ReadModulePath(const Psapi& api, HANDLE process, HMODULE module, wchar_t (&
     return true;
 }
 
+// The window and version functions, bound when a search first needs a title.
+struct TitleApi {
+    decltype(&::EnumWindows) enumWindows = nullptr;
+    decltype(&::GetWindowThreadProcessId) getWindowThreadProcessId = nullptr;
+    decltype(&::GetWindowLongPtrW) getWindowLongPtr = nullptr;
+    decltype(&::GetWindowTextW) getWindowText = nullptr;
+    decltype(&::GetFileVersionInfoSizeW) getFileVersionInfoSize = nullptr;
+    decltype(&::GetFileVersionInfoW) getFileVersionInfo = nullptr;
+    decltype(&::VerQueryValueW) verQueryValue = nullptr;
+
+    TitleApi() noexcept {
+        BindSystemFunction(enumWindows, L"user32.dll", "EnumWindows");
+        BindSystemFunction(getWindowThreadProcessId, L"user32.dll", "GetWindowThreadProcessId");
+#ifdef _WIN64
+        BindSystemFunction(getWindowLongPtr, L"user32.dll", "GetWindowLongPtrW");
+#else  // GetWindowLongPtrW is a macro for GetWindowLongW there
+        BindSystemFunction(getWindowLongPtr, L"user32.dll", "GetWindowLongW");
+#endif
+        BindSystemFunction(getWindowText, L"user32.dll", "GetWindowTextW");
+        BindSystemFunction(getFileVersionInfoSize, L"version.dll", "GetFileVersionInfoSizeW");
+        BindSystemFunction(getFileVersionInfo, L"version.dll", "GetFileVersionInfoW");
+        BindSystemFunction(verQueryValue, L"version.dll", "VerQueryValueW");
+    }
+    bool WindowsBound() const { return enumWindows && getWindowThreadProcessId && getWindowLongPtr && getWindowText; }
+    bool VersionBound() const { return getFileVersionInfoSize && getFileVersionInfo && verQueryValue; }
+};
+
+const TitleApi& BindTitleApi() {
+    static const TitleApi api;
+    return api;
+}
+
 struct TitleSearch {
     DWORD processId;
     wchar_t* title;
@@ -62,27 +90,29 @@ struct TitleSearch {
 
 BOOL CALLBACK TakeCaptionText(HWND window, LPARAM param) {
     auto& search = *reinterpret_cast<TitleSearch*>(param);
+    const TitleApi& api = BindTitleApi();
     DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
+    api.getWindowThreadProcessId(window, &owner);
     if (owner != search.processId) return TRUE;
     // Hidden windows count; either caption bit will do.
-    if (!(::GetWindowLongPtrW(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
-    if (::GetWindowTextW(window, search.title, static_cast<int>(kTitleChars)) > 0 && search.title[0]) return FALSE;
+    if (!(api.getWindowLongPtr(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
+    if (api.getWindowText(window, search.title, static_cast<int>(kTitleChars)) > 0 && search.title[0]) return FALSE;
     search.title[0] = 0;
     return TRUE;
 }
 
 // The U.S. English (Unicode) file description of the executable, cut to the title buffer.
 bool ReadFileDescription(const wchar_t* imagePath, wchar_t* title) {
-    if (!imagePath[0]) return false;
+    const TitleApi& api = BindTitleApi();
+    if (!imagePath[0] || !api.VersionBound()) return false;
     DWORD ignored = 0;
-    DWORD size = ::GetFileVersionInfoSizeW(imagePath, &ignored);
+    DWORD size = api.getFileVersionInfoSize(imagePath, &ignored);
     if (size == 0) return false;
     std::unique_ptr<BYTE[]> data(new (std::nothrow) BYTE[size]);
-    if (!data || !::GetFileVersionInfoW(imagePath, 0, size, data.get())) return false;
+    if (!data || !api.getFileVersionInfo(imagePath, 0, size, data.get())) return false;
     void* value = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(data.get(), L"\\StringFileInfo\\040904B0\\FileDescription", &value, &length) || !value ||
+    if (!api.verQueryValue(data.get(), L"\\StringFileInfo\\040904B0\\FileDescription", &value, &length) || !value ||
         length == 0)
         return false;
     const wchar_t* text = static_cast<const wchar_t*>(value);
@@ -195,7 +225,7 @@ public:
     bool Take(DWORD processId, wchar_t* title) {
         if (!taken_) {
             taken_ = true;
-            ::EnumWindows(Collect, reinterpret_cast<LPARAM>(this));
+            if (BindTitleApi().WindowsBound()) BindTitleApi().enumWindows(Collect, reinterpret_cast<LPARAM>(this));
         }
         auto found = titles_.find(processId);
         if (found == titles_.end()) return false;
@@ -208,12 +238,13 @@ public:
 private:
     static BOOL CALLBACK Collect(HWND window, LPARAM param) {
         auto& self = *reinterpret_cast<WindowTitles*>(param);
+        const TitleApi& api = BindTitleApi();
         DWORD owner = 0;
-        ::GetWindowThreadProcessId(window, &owner);
+        api.getWindowThreadProcessId(window, &owner);
         if (self.titles_.count(owner)) return TRUE;
-        if (!(::GetWindowLongPtrW(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
+        if (!(api.getWindowLongPtr(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
         wchar_t text[kTitleChars];
-        if (::GetWindowTextW(window, text, static_cast<int>(kTitleChars)) > 0 && text[0]) {
+        if (api.getWindowText(window, text, static_cast<int>(kTitleChars)) > 0 && text[0]) {
             try {
                 self.titles_.emplace(owner, text);
             } catch (...) {  // out of memory: that process falls back to its description
@@ -231,7 +262,8 @@ private:
 void GetProcessTitle(ModuleRecord& record) {
     record.title[0] = 0;
     TitleSearch search = {record.processId, record.title};
-    ::EnumWindows(TakeCaptionText, reinterpret_cast<LPARAM>(&search));
+    const TitleApi& api = BindTitleApi();
+    if (api.WindowsBound()) api.enumWindows(TakeCaptionText, reinterpret_cast<LPARAM>(&search));
     if (record.title[0]) return;
     TitleWithoutWindow(record);
 }

@@ -1,7 +1,6 @@
 // Mask matching, the record format and the record writer; ending a process by identifier.
 #include "tessaly.h"
 #include "common/handles.h"
-#include <shlwapi.h>
 #include <cwchar>
 #include <string>
 
@@ -68,13 +67,30 @@ bool MatchFileMask(const wchar_t* mask, const wchar_t* name) noexcept {
     return !*m;
 }
 
+bool IsFileSpec(const wchar_t* path) noexcept {
+    if (!path) return false;
+    for (; *path; ++path) {
+        if (*path == L'\\' || *path == L':') return false;
+    }
+    return true;
+}
+
+const wchar_t* FindFileName(const wchar_t* path) noexcept {
+    const wchar_t* name = path;
+    for (const wchar_t* p = path; p && *p; ++p) {
+        const bool separator = *p == L'\\' || *p == L'/' || *p == L':';
+        if (separator && p[1] && p[1] != L'\\' && p[1] != L'/') name = p + 1;
+    }
+    return name;
+}
+
 std::wstring FormatRecord(const ModuleRecord& record) {
     std::wstring image = OneLineField(record.imagePath, kPathChars);
     std::wstring text = std::to_wstring(static_cast<int>(record.processId));  // "%d", as callers parse it
     text += L"\r\n";
     text += OneLineField(record.title, kTitleChars);
     text += L"\r\n";
-    text += ::PathFindFileNameW(image.c_str());
+    text += FindFileName(image.c_str());
     text += L"\r\n";
     text += image;
     text += L"\r\n\r\n";
@@ -87,8 +103,7 @@ bool ModuleMatchesRequest(const wchar_t* modulePath, const void* context) {
     std::wstring module = Field(modulePath, kPathChars);
     wmemcpy(candidate, module.c_str(), module.size() + 1);
     FoldAZ(candidate);
-    ::PathStripPathW(candidate);
-    return MatchFileMask(request.mask, candidate);
+    return MatchFileMask(request.mask, FindFileName(candidate));
 }
 
 bool AppendMatchingRecord(ModuleRecord record, void* context) {

@@ -40,6 +40,10 @@ void FoldAZ(wchar_t* text) noexcept;
 bool MatchFileMask(const wchar_t* mask, const wchar_t* name) noexcept;
 // The record's text: "%d\r\n%s\r\n%s\r\n%s\r\n\r\n" (identifier, title, executable name, image path).
 std::wstring FormatRecord(const ModuleRecord& record);
+// No '\\' and no ':' in the path (as PathIsFileSpecW).
+bool IsFileSpec(const wchar_t* path) noexcept;
+// The part after the last separator ('\\', '/', ':') that something follows (as PathFindFileNameW).
+const wchar_t* FindFileName(const wchar_t* path) noexcept;
 // The module's file name (folder stripped, A-Z folded) matches the SearchRequest's mask.
 bool ModuleMatchesRequest(const wchar_t* modulePath, const void* request);
 // Appends the record to the output file when its module matches the mask.
@@ -87,6 +91,9 @@ void RunAndWait(const wchar_t* companionPath, const wchar_t* parameters);
 
 // The command line after the program name, as the process received it (leading blanks skipped).
 const wchar_t* CommandLineTail(const wchar_t* commandLine) noexcept;
+// The arguments as CommandLineToArgvW splits them, the program name first (the program's own path
+// for an empty line is left out: callers never split one).
+std::vector<std::wstring> SplitCommandLine(const wchar_t* commandLine);
 // The folder of the running executable, ending in a backslash.
 std::wstring ToolDirectory();
 // A decimal number at the start of text (leading blanks and a sign allowed, the rest ignored).

@@ -3,6 +3,8 @@
 #include "common/test_support.h"
 #include <gtest/gtest.h>
 #include <psapi.h>
+#include <shellapi.h>
+#include <shlwapi.h>
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -296,6 +298,36 @@ TEST(Arguments, CommandLineTailSkipsTheProgramNameAsTheRuntimeDoes) {
     EXPECT_STREQ(CommandLineTail(L"Tessaly.exe   "), L"");
     EXPECT_STREQ(CommandLineTail(L"\"Tessaly.exe\"\"\""), L"\"\"");
     EXPECT_STREQ(CommandLineTail(nullptr), L"");
+}
+
+TEST(Arguments, SplitCommandLineAgreesWithTheSystemsSplitter) {
+    const std::wstring longArgument(40000, L'a');
+    const std::wstring cases[] = {
+        L"Tessaly.exe", L"\"C:\\a b\\Tessaly.exe\" x.dll out.txt", L"\"C:\\a\\T.exe\"x y", L"T.exe\t a\t\tb ",
+        L"\"unterminated program name", L" leading x", L"T \"a b\" \"\" c", L"T \"\"", L"T \"\"\"\"", L"T \"",
+        L"T \"open to the end", L"T a\"b c\"d", L"T \"a\"\"b\"", L"T \"a\"\"\"b\"", L"T a\"\"b", L"T a\"\"\"b c",
+        L"T \"\"\"\"\"\"", L"T \"a\"\"\"\"b\" c", L"T \\\"a", L"T \\\\\"a b\"", L"T \\\\\\\"a", L"T a\\b\\",
+        L"T \"C:\\dir\\\" next", L"T \"C:\\dir\\\\\" next", L"T \\\\\\", L"T x\\\\ y",
+        L"T \"\\\"\"\" z", L"T " + longArgument + L" \"" + longArgument + L" b\"",
+    };
+    for (const std::wstring& line : cases) {
+        int count = 0;
+        LPWSTR* expected = ::CommandLineToArgvW(line.c_str(), &count);
+        ASSERT_TRUE(expected);
+        const std::vector<std::wstring> split = SplitCommandLine(line.c_str());
+        std::vector<std::wstring> system(expected, expected + count);
+        ::LocalFree(expected);
+        EXPECT_EQ(split, system) << line.substr(0, 80);
+    }
+}
+
+TEST(Arguments, PathHelpersAgreeWithTheShellsOwn) {
+    const wchar_t* cases[] = {L"out.txt", L"sub\\out.txt", L"D:out.txt", L"C:\\a\\b.dll", L"C:\\a\\", L"C:\\",
+                              L"\\\\server\\share\\x.dll", L"a/b.dll", L"a\\\\b", L"", L"\\", L"name.", L"C:"};
+    for (const wchar_t* path : cases) {
+        EXPECT_EQ(IsFileSpec(path), ::PathIsFileSpecW(path) != FALSE) << path;
+        EXPECT_STREQ(FindFileName(path), ::PathFindFileNameW(path)) << path;
+    }
 }
 
 TEST(Arguments, ProcessIdIsTheLeadingNumber) {

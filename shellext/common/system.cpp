@@ -31,6 +31,22 @@ bool IsPreXpWindows() noexcept {
     return preXp;
 }
 
+bool IsExistingFile(const wchar_t* path) noexcept {
+    const DWORD attributes = ::GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring ModuleFilePath(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(module, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return std::wstring();
+        if (length < path.size()) return path.substr(0, length);
+        if (path.size() >= 0x8000) return std::wstring();  // no path is longer
+        path.resize(path.size() * 2);
+    }
+}
+
 std::wstring GetModuleVersionString(HMODULE module) {
     // Read from the loaded module's own version resource: no file access, which matters on the
     // host's UI thread where every right-click asks for it.

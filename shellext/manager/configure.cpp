@@ -1,5 +1,6 @@
 // Opening the manager: from the context menu (OpenManager) and from any program (Configure).
 #include "manager.h"
+#include "common/system.h"
 #include "common/trace.h"
 #include "manager_dlg.h"
 #include "common/com.h"
@@ -19,14 +20,13 @@ volatile LONG g_managerOpen = 0;
 class ModuleActivationContext {
 public:
     ModuleActivationContext() noexcept {
-        wchar_t modulePath[MAX_PATH * 4] = {};
-        DWORD length = ::GetModuleFileNameW(ResourceInstance(), modulePath, ARRAYSIZE(modulePath));
+        const std::wstring modulePath = ModuleFilePath(ResourceInstance());
         ACTCTXW request = {};
         request.cbSize = sizeof(request);
         request.dwFlags = ACTCTX_FLAG_HMODULE_VALID | ACTCTX_FLAG_RESOURCE_NAME_VALID;
         request.hModule = ResourceInstance();
         request.lpResourceName = MAKEINTRESOURCEW(2);
-        request.lpSource = (length > 0 && length < ARRAYSIZE(modulePath)) ? modulePath : nullptr;
+        request.lpSource = modulePath.empty() ? nullptr : modulePath.c_str();
         context_ = ::CreateActCtxW(&request);
         if (context_ == INVALID_HANDLE_VALUE) {
             DV_TRACE_WIN32(::GetLastError(), L"CreateActCtxW of the module's manifest");

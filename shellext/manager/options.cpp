@@ -41,11 +41,7 @@ void CManagerDlg::UpdateOptionsMenu(HMENU menu) {
 
     // "Reset" only when there is an editor of one's own to reset: a stored program that exists.
     wchar_t editor[kMaxText] = {};
-    bool resettable = false;
-    if (ReadTextEditor(editor) && editor[0]) {
-        const DWORD attributes = ::GetFileAttributesW(editor);
-        resettable = attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    }
+    const bool resettable = ReadTextEditor(editor) && editor[0] && IsExistingFile(editor);
     ::EnableMenuItem(menu, ID_OPTIONS_RESET_EDITOR, MF_BYCOMMAND | (resettable ? MF_ENABLED : MF_GRAYED));
 }
 

@@ -27,23 +27,20 @@ private:
     HWND window_;
 };
 
-void StartDailyUpdateCheck(std::unique_ptr<CUpdater>& updater, const store::StoredUpdateState& stored) {
+bool UpdateOfferForMenu(std::unique_ptr<CUpdater>& updater) {
+    const store::StoredUpdateState stored = store::ReadStoredUpdateState();
     // At most one quiet check a day, one at a time per process, none for an hour after one failed;
     // otherwise the menu shows the stored outcome of the last check.
-    if (updater || !CUpdater::BackgroundCheckMayStart() || stored.checkedToday) return;
-    updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
-    if (updater && !updater->StartBackgroundCheck()) updater.reset();
-}
-
-bool IsUpdateAvailable(const CUpdater* updater, const store::StoredUpdateState& stored) {
+    if (!updater && CUpdater::BackgroundCheckMayStart() && !stored.checkedToday) {
+        updater = CUpdater::Create(nullptr, IDS_PRODUCT_NAME, kProductKeyPath);
+        if (updater && !updater->StartBackgroundCheck()) updater.reset();
+    }
     return updater ? updater->IsUpdateAvailable() : stored.available;
 }
 
 CDirvaneContextMenu::CDirvaneContextMenu() = default;
 
 CDirvaneContextMenu::~CDirvaneContextMenu() = default;
-
-void CDirvaneContextMenu::StartDailyUpdateCheck() { menu::StartDailyUpdateCheck(updater_, storedUpdate_); }
 
 const QITAB* CDirvaneContextMenu::InterfaceTable() {
     static const QITAB table[] = {
@@ -56,7 +53,7 @@ const QITAB* CDirvaneContextMenu::InterfaceTable() {
     return table;
 }
 
-bool CDirvaneContextMenu::UpdateIsAvailable() { return IsUpdateAvailable(updater_.get(), storedUpdate_); }
+bool CDirvaneContextMenu::UpdateIsAvailable() { return UpdateOfferForMenu(updater_); }
 
 void CDirvaneContextMenu::OpenManager(HWND owner, bool updateRequested) {
     dv::manager::OpenManager(owner, updateRequested);

@@ -47,30 +47,25 @@ public:
 protected:
     HRESULT ReadDataObject(IDataObject* dataObject);
 
-    // Seam for the update check: true when the last check found a newer version.
+    // Seam for the update check, asked once per menu being built (never for a handler that is only
+    // made and released): starts the day's check when due; true when a newer version is known.
     virtual bool UpdateIsAvailable();
     // Opens the bookmark manager over owner (with its update offer when updateRequested).
     virtual void OpenManager(HWND owner, bool updateRequested);
-
-    // Starts the background update check when none ran today (by storedUpdate_): on a menu being
-    // built, never for a handler that is only made and released.
-    void StartDailyUpdateCheck();
 
 private:
     class InvocationWindow;  // what the commands need of the window named in the invocation
 
     MenuSelection selection_;
     MenuModel model_;
-    store::StoredUpdateState storedUpdate_;  // read once per menu
     std::unique_ptr<updater::CUpdater> updater_;  // its destruction only signals the background check to stop
 };
 
-// Starts the background update check into updater when none runs there and none ran today (at
-// most one at a time per process, none for an hour after one failed).
-// stored: what the product key says of the last check, read once per menu.
-void StartDailyUpdateCheck(std::unique_ptr<updater::CUpdater>& updater, const store::StoredUpdateState& stored);
-// True when the running check (or, without one, the last check's stored outcome) found a newer version.
-bool IsUpdateAvailable(const updater::CUpdater* updater, const store::StoredUpdateState& stored);
+// What a menu being built shows of updates, from one opening of the product key: starts the day's
+// quiet check into updater when none runs there and none ran today (at most one at a time per
+// process, none for an hour after one failed); true when the running check, or else the last
+// check's stored outcome, found a newer version.
+bool UpdateOfferForMenu(std::unique_ptr<updater::CUpdater>& updater);
 
 // The model for selection as a menu of this process shows it now: the add-on switches, the bookmark
 // tree and the foreground window are read afresh.
@@ -94,8 +89,9 @@ void DisplayNameOf(const wchar_t* path, wchar_t (&name)[kMaxText], bool knownFol
 // Sorts paths in descending order, only A-Z folded, and removes entries that compare equal.
 void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths);
 
-// Adds the path of one selected item to selection.paths: with selection.count (the number of items
-// selected) 2 or more, a file stands for its folder. False when the item has no path that fits.
+// Adds the path of one selected item (or of a clicked folder) to selection.paths: with selection.count
+// (the number of items selected) 2 or more, a file stands for its folder. False when the item has no
+// path that fits.
 bool AddSelectedItem(PCIDLIST_ABSOLUTE item, MenuSelection& selection);
 // Once every item is in: sorts and removes duplicates, then sets firstPath, displayName and count.
 // E_FAIL when no path is left.

@@ -2,6 +2,7 @@
 #include "explorer_command.h"
 #include "commands.h"
 #include "context_menu.h"
+#include "common/system.h"
 #include "common/trace.h"
 #include "manager/manager.h"
 #include "navigate/navigate.h"
@@ -40,14 +41,8 @@ HRESULT HandOut(LPWSTR* out, Make make) {
 
 // "<path of this DLL>,-<icon>", the form the shell loads an icon resource from.
 std::wstring IconLocation(UINT iconId) {
-    std::vector<wchar_t> path(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetModuleFileNameW(ResourceInstance(), path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return std::wstring();
-        if (length < path.size()) return std::wstring(path.data(), length) + L",-" + std::to_wstring(iconId);
-        if (path.size() >= 0x8000) return std::wstring();  // no path is longer
-        path.resize(path.size() * 2);
-    }
+    const std::wstring path = ModuleFilePath(ResourceInstance());
+    return path.empty() ? path : path + L",-" + std::to_wstring(iconId);
 }
 
 com_ptr<IShellBrowser> TopLevelBrowser(IUnknown* site) {
@@ -174,11 +169,8 @@ HRESULT ReadSiteFolder(IUnknown* site, MenuSelection& selection) {
     if (!folderView || FAILED(folderView->GetFolder(IID_IPersistFolder2, folder.put_void())) || !folder ||
         FAILED(folder->GetCurFolder(reinterpret_cast<PIDLIST_ABSOLUTE*>(list.put()))) || !list)
         return E_FAIL;
-    if (!PathFromItemIdList(list.get(), selection.firstPath)) return E_FAIL;
-    selection.paths.emplace_back(selection.firstPath);
-    selection.count = 1;
     selection.ownPathOnly = true;
-    return CompleteSelection(selection);
+    return AddSelectedItem(list.get(), selection) ? CompleteSelection(selection) : E_FAIL;
 }
 
 CDirvaneExplorerCommand::CDirvaneExplorerCommand() = default;
@@ -207,9 +199,7 @@ void CDirvaneExplorerCommand::BuildMenu(IShellItemArray* items) {
     // Some hosts give no items for a folder's background: then it is the folder the window shows.
     const HRESULT hr = items ? ReadShellItems(items, menu->selection) : ReadSiteFolder(site_.get(), menu->selection);
     if (FAILED(hr)) return;
-    const store::StoredUpdateState stored = store::ReadStoredUpdateState();
-    StartDailyUpdateCheck(updater_, stored);
-    menu->model = BuildCurrentMenuModel(menu->selection, kFirstId, kLastId, CMF_NORMAL, IsUpdateAvailable(updater_.get(), stored));
+    menu->model = BuildCurrentMenuModel(menu->selection, kFirstId, kLastId, CMF_NORMAL, UpdateOfferForMenu(updater_));
     if (menu->model.Find(EntryKind::Top)) menu_ = std::move(menu);
 }
 

@@ -18,12 +18,6 @@ using dv::store::ReleaseBookmarkTree;
 
 namespace {
 
-// One look at the disk: an existing file, not a folder.
-bool IsExistingFile(const wchar_t* path) {
-    const DWORD attributes = ::GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Foreground windows whose own commands cover copying paths: the desktop and the file managers
 // with a command line.
 bool WindowOffersCopyPaths(HWND window) {
@@ -108,8 +102,6 @@ STDMETHODIMP CDirvaneContextMenu::QueryContextMenu(HMENU menu, UINT index, UINT 
         if (MenuHasItemText(menu, {LoadResString(IDS_PRODUCT_NAME).c_str(), LoadResString(IDS_COPY_PATHS).c_str()}))
             return S_OK;
 
-        storedUpdate_ = store::ReadStoredUpdateState();
-        StartDailyUpdateCheck();
         model_ = BuildCurrentMenuModel(selection_, firstId, lastId, flags, UpdateIsAvailable());
         RenderMenu(model_, SharedMenuImages(), menu, index);
     } catch (...) {

@@ -11,15 +11,40 @@ namespace dv::menu {
 
 namespace {
 
-// True when the desktop's parsing name of list is exactly text.
-bool IsWholeParsingName(PCIDLIST_ABSOLUTE list, const wchar_t* text) {
+// The desktop's name of list of the given kind; empty when it has none.
+std::wstring DesktopNameOf(PCIDLIST_ABSOLUTE list, SHGDNF kind) {
     com_ptr<IShellFolder> desktop;
     STRRET name = {};
-    unique_cotaskmem whole;
-    return SUCCEEDED(::SHGetDesktopFolder(desktop.put())) &&
-           SUCCEEDED(desktop->GetDisplayNameOf(list, SHGDN_FORPARSING, &name)) &&
-           SUCCEEDED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(whole.put()))) && whole &&
-           wcscmp(static_cast<const wchar_t*>(whole.get()), text) == 0;
+    unique_cotaskmem text;
+    if (FAILED(::SHGetDesktopFolder(desktop.put())) || FAILED(desktop->GetDisplayNameOf(list, kind, &name)) ||
+        FAILED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(text.put()))) || !text)
+        return std::wstring();
+    return static_cast<const wchar_t*>(text.get());
+}
+
+// The path of list as the shell gives it, or a virtual folder's "::{...}" parsing name.
+bool ShellPathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
+    if (::SHGetPathFromIDListW(list, path)) {
+        // A path that fills the buffer may have been cut: only the whole parsing name tells.
+        if (wcslen(path) >= kMaxText - 1 && DesktopNameOf(list, SHGDN_FORPARSING) != path) {
+            path[0] = 0;
+            return false;
+        }
+        return path[0] != 0;
+    }
+    path[kMaxText - 1] = 0;
+    // Some shells leave a virtual folder's parsing name behind from the second character on.
+    if (path[0] == 0 && path[1] == L':' && path[2] == L'{') {
+        path[0] = L':';
+        return true;
+    }
+    // Elsewhere ask the desktop for the parsing name of the item; only "::{...}" names count.
+    const std::wstring parsing = DesktopNameOf(list, SHGDN_FORPARSING);
+    if (::StrCmpNW(parsing.c_str(), L"::{", 3) != 0) {
+        path[0] = 0;
+        return false;
+    }
+    return CopyText(path, kMaxText, parsing.c_str());
 }
 
 // The paths of the last item lists seen. The shell hands over the same folder's list again and again
@@ -69,8 +94,6 @@ private:
 
 PathLookupCache g_pathLookups;
 
-bool ShellPathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]);
-
 } // namespace
 
 bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
@@ -82,40 +105,6 @@ bool PathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
     g_pathLookups.Store(list, size, path);
     return true;
 }
-
-namespace {
-
-bool ShellPathFromItemIdList(PCIDLIST_ABSOLUTE list, wchar_t (&path)[kMaxText]) {
-    if (::SHGetPathFromIDListW(list, path)) {
-        // A path that fills the buffer may have been cut: only the whole parsing name tells.
-        if (wcslen(path) >= kMaxText - 1 && !IsWholeParsingName(list, path)) {
-            path[0] = 0;
-            return false;
-        }
-        return path[0] != 0;
-    }
-    path[kMaxText - 1] = 0;
-    // Some shells leave a virtual folder's parsing name behind from the second character on.
-    if (path[0] == 0 && path[1] == L':' && path[2] == L'{') {
-        path[0] = L':';
-        return true;
-    }
-    // Elsewhere ask the desktop for the parsing name of the item; only "::{...}" names count.
-    com_ptr<IShellFolder> desktop;
-    if (FAILED(::SHGetDesktopFolder(desktop.put()))) return false;
-    STRRET name = {};
-    if (FAILED(desktop->GetDisplayNameOf(list, SHGDN_FORPARSING, &name))) return false;
-    unique_cotaskmem text;
-    if (FAILED(::StrRetToStrW(&name, list, reinterpret_cast<LPWSTR*>(text.put())))) return false;
-    const wchar_t* parsing = static_cast<const wchar_t*>(text.get());
-    if (!parsing || ::StrCmpNW(parsing, L"::{", 3) != 0) {
-        path[0] = 0;
-        return false;
-    }
-    return CopyText(path, kMaxText, parsing);
-}
-
-} // namespace
 
 void DisplayNameOf(const wchar_t* source, wchar_t (&name)[kMaxText], bool knownFolder) {
     CopyText(name, kMaxText, source);
@@ -133,12 +122,8 @@ void DisplayNameOf(const wchar_t* source, wchar_t (&name)[kMaxText], bool knownF
         if (SUCCEEDED(desktop->ParseDisplayName(nullptr, nullptr, parseBuffer, nullptr,
                                                 reinterpret_cast<PIDLIST_RELATIVE*>(parsed.put()), nullptr)) &&
             parsed) {
-            STRRET text = {};
-            unique_cotaskmem converted;
-            if (SUCCEEDED(desktop->GetDisplayNameOf(parsed.get(), SHGDN_FORADDRESSBAR, &text)) &&
-                SUCCEEDED(::StrRetToStrW(&text, parsed.get(), reinterpret_cast<LPWSTR*>(converted.put())))) {
-                CopyText(name, kMaxText, static_cast<const wchar_t*>(converted.get()));
-            }
+            const std::wstring shown = DesktopNameOf(parsed.get(), SHGDN_FORADDRESSBAR);
+            if (!shown.empty()) CopyText(name, kMaxText, shown.c_str());
             return;
         }
     }
@@ -164,7 +149,7 @@ void SortAndRemoveDuplicatePaths(std::vector<std::wstring>& paths) {
 bool AddSelectedItem(PCIDLIST_ABSOLUTE item, MenuSelection& selection) {
     wchar_t path[kMaxText];
     if (!PathFromItemIdList(item, path)) return false;
-    if (!::PathIsDirectoryW(path) && !IsNamespacePath(path) && selection.count >= 2) ::PathRemoveFileSpecW(path);
+    if (selection.count >= 2 && !::PathIsDirectoryW(path) && !IsNamespacePath(path)) ::PathRemoveFileSpecW(path);
     selection.paths.emplace_back(path);
     return true;
 }
@@ -204,7 +189,7 @@ HRESULT CDirvaneContextMenu::ReadDataObject(IDataObject* dataObject) {
             for (const std::wstring& name : names) {
                 wchar_t path[kMaxText];
                 CopyText(path, kMaxText, name.c_str());
-                if (!::PathIsDirectoryW(path) && selection_.count >= 2) ::PathRemoveFileSpecW(path);
+                if (selection_.count >= 2 && !::PathIsDirectoryW(path)) ::PathRemoveFileSpecW(path);
                 selection_.paths.emplace_back(path);
             }
             return S_OK;
@@ -243,9 +228,7 @@ STDMETHODIMP CDirvaneContextMenu::Initialize(PCIDLIST_ABSOLUTE folder, IDataObje
         selection_.ownPathOnly = folder && !dataObject;
 
         if (folder) {
-            if (!PathFromItemIdList(folder, selection_.firstPath)) return E_FAIL;
-            selection_.paths.emplace_back(selection_.firstPath);
-            selection_.count = 1;
+            if (!AddSelectedItem(folder, selection_)) return E_FAIL;
         } else {
             HRESULT hr = ReadDataObject(dataObject);
             if (FAILED(hr)) return hr;

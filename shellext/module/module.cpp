@@ -2,6 +2,7 @@
 #include "clsid.h"
 #include "registrar.h"
 #include "common/com.h"
+#include "common/system.h"
 #include "menu/context_menu.h"
 #include "menu/explorer_command.h"
 #include "res/resource.h"
@@ -51,14 +52,13 @@ void ReleaseClassObject(IClassFactory*& slot) {
 // Runs the registration scripts with the module's replacements, under the system locale, with the
 // scripts' HKCR standing for classesRoot.
 HRESULT RunScripts(ScriptMode mode, HKEY classesRoot = HKEY_CLASSES_ROOT) {
-    wchar_t path[MAX_PATH];
-    DWORD length = ::GetModuleFileNameW(ResourceInstance(), path, MAX_PATH);
-    if (length == 0) return HRESULT_FROM_WIN32(::GetLastError());
-    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    const std::wstring path = ModuleFilePath(ResourceInstance());
+    if (path.empty()) return HRESULT_FROM_WIN32(::GetLastError());
+    if (path.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
     std::wstring quoted;
-    for (const wchar_t* p = path; *p; ++p) {
-        quoted += *p;
-        if (*p == L'\'') quoted += L'\'';  // doubled, so the script's quoting stays intact
+    for (wchar_t c : path) {
+        quoted += c;
+        if (c == L'\'') quoted += L'\'';  // doubled, so the script's quoting stays intact
     }
     const ScriptReplacements replacements = {
         {L"APPID", kDirvaneAppId}, {L"MODULE", quoted}, {L"MODULE_RAW", quoted}};

@@ -1,6 +1,7 @@
 // Steering each kind of window to a folder: typed paths, "cd" commands, folder-browser
 // selection, in-place browsing, and the shell as the fallback.
 #include "navigate.h"
+#include "common/system.h"
 #include "common/trace.h"
 #include "navigate_internal.h"
 #include <shellapi.h>
@@ -152,8 +153,7 @@ void OpenWithShell(TargetWindow owner, const wchar_t* folder) noexcept {
     wchar_t bare[kMaxText];
     CopyText(bare, kMaxText, folder);
     if (const size_t length = std::wcslen(bare); length > 3 && bare[length - 1] == L'\\') bare[length - 1] = 0;
-    const DWORD attributes = ::GetFileAttributesW(bare);
-    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (IsExistingFile(bare)) {
         DV_TRACE(L"not opened, no folder: %ls", folder);
         return;
     }

@@ -672,25 +672,12 @@ Function ${un}RunsAsAnotherAccount
   ${EndIf}
 FunctionEnd
 
-; Runs the PowerShell statements $R1 for the package and sets $0 to "" when they succeeded, else to
-; why not. With administrator rights PowerShell must load nothing that the user's programs can
-; change: no profile, no module found by name (the user's own module folder comes first on its search
-; path, and a module planted there would run with those rights), only the Appx module of the system
-; folder, named by its full path. Paths reach it through its environment (DIRVANE_PACKAGE,
-; DIRVANE_EXTERNAL_LOCATION), never inside the command, so that no folder name can end or change it.
-; Exit code 0 alone proves nothing (Wine's powershell.exe is a stub that exits 0): the statements
-; must have run to their last line, which prints ${PACKAGE_DONE}.
 ; .NET programs, PowerShell among them, load what some environment variables name: a profiler
 ; (COR_PROFILER_PATH), another compiler (COMPlus_AltJitName), ... An elevated program's environment
 ; comes from the user's registry, which the user's programs can write: every COR_*, COMPlus_*,
 ; CORECLR_* and DOTNET_* variable goes before PowerShell starts. (Names compare without case, as
-; Windows compares them.)
+; Windows compares them.) Uses $1 to $5, which RunPackageCommand, its only caller, keeps for its own.
 Function ${un}ClearRuntimeHooks
-  Push $1
-  Push $2
-  Push $3
-  Push $4
-  Push $5
   System::Call 'kernel32::GetEnvironmentStringsW() p .r1'
   StrCpy $2 $1
   ${DoWhile} $1 P<> 0
@@ -726,13 +713,16 @@ Function ${un}ClearRuntimeHooks
   ${If} $1 P<> 0
     System::Call 'kernel32::FreeEnvironmentStringsW(p r1)'
   ${EndIf}
-  Pop $5
-  Pop $4
-  Pop $3
-  Pop $2
-  Pop $1
 FunctionEnd
 
+; Runs the PowerShell statements $R1 for the package and sets $0 to "" when they succeeded, else to
+; why not. With administrator rights PowerShell must load nothing that the user's programs can
+; change: no profile, no module found by name (the user's own module folder comes first on its search
+; path, and a module planted there would run with those rights), only the Appx module of the system
+; folder, named by its full path. Paths reach it through its environment (DIRVANE_PACKAGE,
+; DIRVANE_EXTERNAL_LOCATION), never inside the command, so that no folder name can end or change it.
+; Exit code 0 alone proves nothing (Wine's powershell.exe is a stub that exits 0): the statements
+; must have run to their last line, which prints ${PACKAGE_DONE}.
 Function ${un}RunPackageCommand
   Push $1
   Push $2
@@ -765,7 +755,7 @@ Function ${un}RunPackageCommand
   ${EndIf}
   !insertmacro DV_PIN_ENV PATH "$SYSDIR;$WINDIR;$SYSDIR\Wbem;$SYSDIR\WindowsPowerShell\v1.0"
   !insertmacro DV_PIN_ENV PSModulePath "$SYSDIR\WindowsPowerShell\v1.0\Modules"
-  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", w "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1")'
+  !insertmacro DV_PIN_ENV DIRVANE_APPX_MODULE "$SYSDIR\WindowsPowerShell\v1.0\Modules\Appx\Appx.psd1"
   SetOutPath $SYSDIR
   ; -ExecutionPolicy Bypass: the user's own policy (HKCU, or PSExecutionPolicyPreference) could
   ; otherwise make the system's Appx module refuse to load, or ask, unseen, until the time limit.
@@ -793,7 +783,6 @@ Function ${un}RunPackageCommand
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_EXTERNAL_LOCATION", p 0)'
   System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_PACKAGE_FAMILY", p 0)'
-  System::Call 'kernel32::SetEnvironmentVariableW(w "DIRVANE_APPX_MODULE", p 0)'
   !insertmacro DV_RESTORE_ENV
   Pop $5
   Pop $4

@@ -74,8 +74,18 @@ struct TitleApi {
         BindSystemFunction(getFileVersionInfo, L"version.dll", "GetFileVersionInfoW");
         BindSystemFunction(verQueryValue, L"version.dll", "VerQueryValueW");
     }
-    bool WindowsBound() const { return enumWindows && getWindowThreadProcessId && getWindowLongPtr && getWindowText; }
     bool VersionBound() const { return getFileVersionInfoSize && getFileVersionInfo && verQueryValue; }
+
+    // Calls back for every top-level window; for none when user32 could not be bound.
+    void ForEachTopWindow(WNDENUMPROC callback, LPARAM param) const {
+        if (enumWindows && getWindowThreadProcessId && getWindowLongPtr && getWindowText) enumWindows(callback, param);
+    }
+    // The window's text into text (kTitleChars), when it has a caption and the text is not empty.
+    // Hidden windows count; either caption bit will do.
+    bool CaptionText(HWND window, wchar_t* text) const {
+        if (!(getWindowLongPtr(window, GWL_STYLE) & WS_CAPTION)) return false;
+        return getWindowText(window, text, static_cast<int>(kTitleChars)) > 0 && text[0];
+    }
 };
 
 const TitleApi& BindTitleApi() {
@@ -94,9 +104,7 @@ BOOL CALLBACK TakeCaptionText(HWND window, LPARAM param) {
     DWORD owner = 0;
     api.getWindowThreadProcessId(window, &owner);
     if (owner != search.processId) return TRUE;
-    // Hidden windows count; either caption bit will do.
-    if (!(api.getWindowLongPtr(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
-    if (api.getWindowText(window, search.title, static_cast<int>(kTitleChars)) > 0 && search.title[0]) return FALSE;
+    if (api.CaptionText(window, search.title)) return FALSE;
     search.title[0] = 0;
     return TRUE;
 }
@@ -225,7 +233,7 @@ public:
     bool Take(DWORD processId, wchar_t* title) {
         if (!taken_) {
             taken_ = true;
-            if (BindTitleApi().WindowsBound()) BindTitleApi().enumWindows(Collect, reinterpret_cast<LPARAM>(this));
+            BindTitleApi().ForEachTopWindow(Collect, reinterpret_cast<LPARAM>(this));
         }
         auto found = titles_.find(processId);
         if (found == titles_.end()) return false;
@@ -242,9 +250,8 @@ private:
         DWORD owner = 0;
         api.getWindowThreadProcessId(window, &owner);
         if (self.titles_.count(owner)) return TRUE;
-        if (!(api.getWindowLongPtr(window, GWL_STYLE) & WS_CAPTION)) return TRUE;
         wchar_t text[kTitleChars];
-        if (api.getWindowText(window, text, static_cast<int>(kTitleChars)) > 0 && text[0]) {
+        if (api.CaptionText(window, text)) {
             try {
                 self.titles_.emplace(owner, text);
             } catch (...) {  // out of memory: that process falls back to its description
@@ -262,8 +269,7 @@ private:
 void GetProcessTitle(ModuleRecord& record) {
     record.title[0] = 0;
     TitleSearch search = {record.processId, record.title};
-    const TitleApi& api = BindTitleApi();
-    if (api.WindowsBound()) api.enumWindows(TakeCaptionText, reinterpret_cast<LPARAM>(&search));
+    BindTitleApi().ForEachTopWindow(TakeCaptionText, reinterpret_cast<LPARAM>(&search));
     if (record.title[0]) return;
     TitleWithoutWindow(record);
 }

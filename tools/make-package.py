@@ -32,6 +32,7 @@ CENTRAL_HEADER = struct.Struct('<IHHHHHHIIIHHHHHII')
 END_OF_CENTRAL = struct.Struct('<IHHHHIIH')
 # 1980-01-01 00:00, the earliest time a ZIP entry can carry: the package does not change with the clock.
 DOS_TIME, DOS_DATE = 0, (1 << 5) | 1
+MANIFEST = 'AppxManifest.xml'
 BLOCK_MAP = 'AppxBlockMap.xml'
 CONTENT_TYPES = '[Content_Types].xml'
 SIGNATURE = 'AppxSignature.p7x'
@@ -277,7 +278,7 @@ def build(args):
         publisher = publisher_of(certificate_pem(args.pkcs12, args.password_file))
     else:
         publisher = TEST_PUBLISHER
-    payload = [('AppxManifest.xml', manifest(args.template, args.version, publisher, clsid_text(args.clsid)))]
+    payload = [(MANIFEST, manifest(args.template, args.version, publisher, clsid_text(args.clsid)))]
     payload += sorted(logos().items())
     write_zip(args.out, payload + [(BLOCK_MAP, block_map(payload)), (CONTENT_TYPES, content_types())])
     # The setup records the family of the package it registered, and its uninstaller removes only that.
@@ -452,7 +453,7 @@ def check_block_map(root, parts, faults):
 
 # What Windows requires of the footprint parts' content types; payload parts may have any.
 FOOTPRINT_TYPES = {
-    'AppxManifest.xml': 'application/vnd.ms-appx.manifest+xml',
+    MANIFEST: 'application/vnd.ms-appx.manifest+xml',
     BLOCK_MAP: 'application/vnd.ms-appx.blockmap+xml',
     SIGNATURE: 'application/vnd.ms-appx.signature',
     'AppxMetadata/CodeIntegrity.cat': 'application/vnd.ms-pkiseccat',
@@ -486,24 +487,25 @@ def check(args):
     faults = []
     parts = read_zip(data, faults)
     by_name = {name: content for name, content, _ in parts}
-    for required in ('AppxManifest.xml', BLOCK_MAP, CONTENT_TYPES):
+    for required in (MANIFEST, BLOCK_MAP, CONTENT_TYPES):
         if required not in by_name:
             faults.append('the package has no ' + required)
     publisher = args.publisher or (publisher_of(certificate_pem(cert=args.cert)) if args.cert else None)
-    roots = {name: parse_xml(name, by_name[name], faults) for name in ('AppxManifest.xml', BLOCK_MAP, CONTENT_TYPES)
+    roots = {name: parse_xml(name, by_name[name], faults) for name in (MANIFEST, BLOCK_MAP, CONTENT_TYPES)
              if name in by_name}
-    if roots.get('AppxManifest.xml') is not None:
-        check_manifest(roots['AppxManifest.xml'], clsid_text(args.clsid), publisher, set(by_name), faults)
+    if roots.get(MANIFEST) is not None:
+        check_manifest(roots[MANIFEST], clsid_text(args.clsid), publisher, set(by_name), faults)
     if roots.get(BLOCK_MAP) is not None:
         check_block_map(roots[BLOCK_MAP], parts, faults)
     if roots.get(CONTENT_TYPES) is not None:
         check_content_types(roots[CONTENT_TYPES], parts, faults)
-    if SIGNATURE in by_name and roots.get('AppxManifest.xml') is not None:
-        identity = roots['AppxManifest.xml'].find('f:Identity', NS)
+    if SIGNATURE in by_name and roots.get(MANIFEST) is not None:
+        identity = roots[MANIFEST].find('f:Identity', NS)
         named = identity.get('Publisher') if identity is not None else None
         signer = signer_certificate(by_name[SIGNATURE], faults)
-        if signer is not None and named != publisher_of(pem_of(signer)):
-            faults.append('the manifest names the publisher %r, the signer is %r' % (named, publisher_of(pem_of(signer))))
+        signed_by = publisher_of(pem_of(signer)) if signer is not None else None
+        if signer is not None and named != signed_by:
+            faults.append('the manifest names the publisher %r, the signer is %r' % (named, signed_by))
     if args.ca:
         if SIGNATURE not in by_name:
             faults.append('the package is not signed')

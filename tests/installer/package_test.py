@@ -14,6 +14,8 @@ import tempfile
 
 # A subject with a comma and a quote: the manifest must name it as Windows writes it.
 TEST_SUBJECT = '/C=DE/O=Ostrelan, "Test" Publishing/CN=Dirvane Package Test'
+# The build's own signing step, so that the test signs the package as a release is signed.
+SIGN_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'cmake', 'sign-file.cmake')
 
 
 def run(args, expect_ok=True):
@@ -39,10 +41,8 @@ def make_signed(tool, template, version, clsid, out):
     unsigned = out + '.unsigned'
     run([sys.executable, tool, 'build', '--template', template, '--version', version, '--clsid', clsid,
          '--out', unsigned, '--pkcs12', p12])
-    if os.path.exists(out):
-        os.remove(out)
-    run(['osslsigncode', 'sign', '-pkcs12', p12, '-h', 'sha256', '-in', unsigned, '-out', out])
-    os.remove(unsigned)
+    run(['cmake', '-DFILE=' + unsigned, '-DPKCS12=' + p12, '-P', SIGN_SCRIPT])  # signs in place
+    os.replace(unsigned, out)
     os.replace(unsigned + '.family', out + '.family')
     return cert
 
@@ -70,10 +70,10 @@ def broken_copies(pkg, source, work):
     typed_as_xml = b'<Default Extension="xml" ContentType="application/xml"/><Default Extension="png"'
     cases = {
         'a logo changed after the block map was written': rewrite('Logo44.png', lambda d: d[:-1] + b'\0'),
-        'another class in the manifest': rewrite('AppxManifest.xml', lambda d: d.replace(b'5B3C8E1A', b'5B3C8E1B')),
-        'a menu item type dropped': rewrite('AppxManifest.xml',
+        'another class in the manifest': rewrite(pkg.MANIFEST, lambda d: d.replace(b'5B3C8E1A', b'5B3C8E1B')),
+        'a menu item type dropped': rewrite(pkg.MANIFEST,
                                             lambda d: d.replace(b'Type="Directory\\Background"', b'Type=".txt"')),
-        'external content switched off': rewrite('AppxManifest.xml', lambda d: d.replace(
+        'external content switched off': rewrite(pkg.MANIFEST, lambda d: d.replace(
             b'<uap10:AllowExternalContent>true', b'<uap10:AllowExternalContent>false')),
         'a part no content type covers': parts + [('notes.txt', b'x')],
         'a part the block map does not describe': parts[:1] + [('Extra.png', b'x')] + parts[1:],
@@ -82,7 +82,7 @@ def broken_copies(pkg, source, work):
             rb'<Override[^>]*/>', b'', d).replace(b'<Default Extension="png"', typed_as_xml)),
         'a compressed block size for a stored part': rewrite(pkg.BLOCK_MAP, lambda d: d.replace(
             b'<Block Hash=', b'<Block Size="9" Hash=', 1)),
-        'a document type in the manifest': remapped(rewrite('AppxManifest.xml', lambda d: d.replace(
+        'a document type in the manifest': remapped(rewrite(pkg.MANIFEST, lambda d: d.replace(
             b'<Package', b'<!DOCTYPE Package []><Package', 1))),
     }
     deflated = {'a logo compressed without block sizes': (pkg.CONTENT_TYPES, 'Logo44.png')}
